@@ -1,0 +1,78 @@
+#include "runstate.h"
+
+#include "platform.h"
+
+#include <cstdlib>
+#include <cstring>
+
+char *inpath;
+char *outpath;
+char *tabpath;
+
+unsigned char indata[bufferSize];
+unsigned char outdata[bufferSize];
+
+std::int32_t inputbufSize;
+std::int32_t outputbufSize;
+int depth;
+int isBmp;
+std::int32_t res;
+
+void myshutdown(int err, const char *string)
+{
+    std::printf("%s\n", string);
+    // exit() flushes standard output and closes every stream still open.
+    std::exit(err);
+}
+
+void myshutdownWith(int err, const char *fmt, const char *arg)
+{
+    std::printf(fmt, arg);
+    std::printf("\n");
+    std::exit(err);
+}
+
+int isFile(const char *str)
+{
+    // Only a regular file counts: opening a pipe would block, and a folder is
+    // never a map or a table.
+    if (!isRegularFile(str))
+        return 0;
+    std::FILE *fp = std::fopen(str, "rb");
+    if (fp == nullptr)
+        return 0;
+    std::fclose(fp);
+    return 1;
+}
+
+long long fileSize(std::FILE *fp)
+{
+    if (fp == nullptr)
+        return -1;
+    const long long here = tell64(fp);
+    if (here < 0 || seek64(fp, 0, SEEK_END) != 0)
+        return -1;
+    const long long size = tell64(fp);
+    if (seek64(fp, here, SEEK_SET) != 0)
+        return -1;
+    return size;
+}
+
+char *dupString(const char *str)
+{
+    const std::size_t len = std::strlen(str);
+    char *copy = static_cast<char *>(std::calloc(len + 1, 1));
+    if (copy == nullptr)
+        myshutdown(3, "Error duplicating string.\n");
+    std::memcpy(copy, str, len);
+    return copy;
+}
+
+char *strToUpper(char *str)
+{
+    for (char *p = str; *p != '\0'; ++p) {
+        if (*p >= 'a' && *p <= 'z')
+            *p = static_cast<char>(*p - 'a' + 'A');
+    }
+    return str;
+}

@@ -1,0 +1,6 @@
+#include "rundriver.h"
+
+int main(int argc, char **argv)
+{
+    return runConversion(argc, argv);
+}

@@ -1,0 +1,223 @@
+#include "rundriver.h"
+
+#include "conversion.h"
+#include "platform.h"
+#include "runstate.h"
+#include "sourceload.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+const char *name = "matconv";
+
+namespace {
+
+// Bytes of the "/D" test file: 512 x 512 samples of 16 bits.
+constexpr std::int32_t testFileBytes = 524288;
+
+// Exit status for a command line the program cannot act on.
+constexpr int usageErrorStatus = 2;
+
+// The switch letter of arg, or 0 when arg is not a switch.  A switch is two
+// characters, "/" or "-" and a letter; the long forms are the usual aliases.
+char switchLetter(const char *arg)
+{
+    if (std::strcmp(arg, "--help") == 0)
+        return 'h';
+    if (std::strcmp(arg, "--version") == 0)
+        return 'V';
+    if ((arg[0] == '/' || arg[0] == '-') && arg[1] != '\0' && arg[2] == '\0')
+        return arg[1];
+    return 0;
+}
+
+// Floor division by 256, the arithmetic shift right by 8, spelt out so the
+// result does not depend on how the compiler shifts negative numbers.
+long floorDiv256(long v)
+{
+    return v >= 0 ? v / 256 : -((-v + 255) / 256);
+}
+
+// Writes outputbufSize bytes of outdata to fp, then flushes and closes it.
+// 1 only when every step succeeded; a count of 0 is a failed write.
+int writeAndClose(std::FILE *fp)
+{
+    int ok = outputbufSize > 0 &&
+             std::fwrite(outdata, static_cast<std::size_t>(outputbufSize), 1, fp) == 1 &&
+             std::fflush(fp) == 0;
+    if (std::fclose(fp) != 0)
+        ok = 0;
+    return ok;
+}
+
+// A name beside target that no file has yet, for the temporary copy.
+char *temporaryName(const char *target)
+{
+    const std::size_t len = std::strlen(target);
+    char *tmp = static_cast<char *>(std::calloc(len + 32, 1));
+    if (tmp == nullptr)
+        myshutdown(3, "Error duplicating string.\n");
+    for (int n = 0; n < 1000; ++n) {
+        std::snprintf(tmp, len + 32, "%s.%d.tmp", target, n);
+        if (destinationKind(tmp) == destMissing)
+            return tmp;
+    }
+    myshutdown(8, "Error opening output file.\n");
+}
+
+} // namespace
+
+const char *programName(const char *argv0)
+{
+    if (argv0 == nullptr || argv0[0] == '\0')
+        return "matconv";
+    const char *cut = argv0;
+    for (const char *p = argv0; *p != '\0'; ++p) {
+        if (*p == '\\' || *p == '/')
+            cut = p + 1;
+    }
+    return cut;
+}
+
+void usage(const char *name)
+{
+    std::printf("\nUsage: %s [options] <source file> <destination path>\n\n", name);
+    std::printf("%s reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n",
+                name);
+    std::printf("  \n");
+    std::printf("-h(elp)  or ? :outputs this help \n");
+    std::printf("-D(ump) outputs a test file \n");
+    std::printf("-V(ersion) outputs version data  \n");
+    std::exit(0);
+}
+
+void parseArgs(int argc, char **argv)
+{
+    int positional = 0;
+    for (int i = 1; i < argc; ++i) {
+        const char *arg = argv[i];
+        const char argType = switchLetter(arg);
+        switch (argType) {
+        case 0:
+            // Source first, destination second; nothing more is expected.
+            ++positional;
+            if (positional == 1) {
+                inpath = dupString(arg);
+            } else if (positional == 2) {
+                outpath = dupString(arg);
+            } else {
+                std::printf("What do I do with this: %s ? \n", arg);
+                std::exit(usageErrorStatus);
+            }
+            break;
+        case 'V':
+            std::printf("%s Version %d.%d-%s\n", name, versionMajor, versionMinor,
+                        MATCONV_VERSION_SUFFIX);
+            std::exit(0);
+        case 'D':
+            outputbufSize = testfill(testFileBytes);
+            outputfile(outpath);
+            std::exit(0);
+        case '?':
+        case 'h':
+            usage(name);
+        default:
+            std::printf("Unknown parameter: %c\n", argType);
+            std::exit(usageErrorStatus);
+        }
+    }
+}
+
+std::int32_t testfill(std::int32_t length)
+{
+    long d = 0;
+    long delta = 2;
+    std::int32_t x = 0;
+    while (x < length && x + 1 < bufferSize) {
+        outdata[x + 1] = static_cast<unsigned char>(d / 256 + 40);
+        outdata[x] = static_cast<unsigned char>(floorDiv256(d - 256 * d));
+        // The first level past a bound is still written once before turning.
+        d += delta;
+        if (d < 0 || d > 32768)
+            delta = -delta;
+        x += 2;
+    }
+    return x;
+}
+
+int outputfile(const char *outfile)
+{
+    if (isBmp)
+        outputbufSize = res * 2 * res;
+
+    const DestinationKind kind = destinationKind(outfile);
+    if (kind == destOther) {
+        // A device or pipe cannot be replaced by renaming; write it in place.
+        std::FILE *fp = std::fopen(outfile, "wb");
+        if (fp == nullptr)
+            myshutdown(8, "Error opening output file.\n");
+        if (!writeAndClose(fp))
+            myshutdown(8, "Error writing to output file.\n");
+    } else {
+        // Write a temporary beside the destination and rename it over only
+        // once it is complete, so a failure never costs the file that was there.
+        const char *linked = linkTarget(outfile);
+        const char *target = linked != nullptr ? linked : outfile;
+        char *tmp = temporaryName(target);
+        std::FILE *fp = std::fopen(tmp, "wb");
+        if (fp == nullptr)
+            myshutdown(8, "Error opening output file.\n");
+        if (!writeAndClose(fp)) {
+            std::remove(tmp);
+            myshutdown(8, "Error writing to output file.\n");
+        }
+        if (kind == destRegular)
+            copyPermissions(target, tmp);
+        if (!replaceFile(tmp, target)) {
+            std::remove(tmp);
+            myshutdown(8, "Error writing to output file.\n");
+        }
+        std::free(tmp);
+    }
+
+    std::printf("%d bytes written\n", static_cast<int>(outputbufSize));
+    return 1;
+}
+
+int runConversion(int argc, char **argv)
+{
+    ignoreFileSizeSignal();
+
+    inpath = dupString("materialmap.raw");
+    outpath = dupString("HeightmapPrimary.mat");
+    tabpath = dupString("conversiontable.hex");
+    name = programName(argc > 0 ? argv[0] : nullptr);
+
+    parseArgs(argc, argv);
+
+    std::printf("%s is the inpath\n", inpath);
+    std::printf("%s is the outpath\n", outpath);
+
+    if (isFile(tabpath))
+        readintable(tabpath);
+    else
+        std::printf("didn't find conversiontable.hex,using built-in\n");
+
+    const int validinput = isFile(inpath);
+    std::printf("found %d file to open\n", validinput);
+    // A run that cannot even open its source has done nothing asked of it.
+    if (!validinput)
+        myshutdown(7, "Error opening input file.\n");
+
+    readinfile(inpath);
+
+    for (int i = 0; i < 12; ++i)
+        std::printf("%d ", indata[i]);
+    outputbufSize = process();
+    std::printf("\n");
+    for (int i = 0; i < 16; ++i)
+        std::printf("%d ", outdata[i]);
+    outputfile(outpath);
+    return 0;
+}

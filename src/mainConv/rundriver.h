@@ -1,0 +1,33 @@
+// The run driver: one conversion from the command line to the destination.
+#ifndef MATCONV_RUNDRIVER_H
+#define MATCONV_RUNDRIVER_H
+
+#include <cstdint>
+
+// Program version, as "/V" prints it: major.minor-suffix.
+constexpr int versionMajor = 0;
+constexpr int versionMinor = 1;
+#define MATCONV_VERSION_SUFFIX "a"
+
+// The program name shown in the usage and version texts.
+extern const char *name;
+
+// The whole run; returns the exit status of a run that ends normally.
+int runConversion(int argc, char **argv);
+
+// Reads the arguments; switches act at once and end the process.
+void parseArgs(int argc, char **argv);
+[[noreturn]] void usage(const char *name);
+
+// argv[0] cut after its last "\" or "/".
+const char *programName(const char *argv0);
+
+// Fills outdata from index 0 with the triangle-wave test pattern, a byte pair
+// at a time, until at least length bytes are filled; returns the count.
+std::int32_t testfill(std::int32_t length);
+
+// Writes the first outputbufSize bytes of outdata (2 x res x res for a
+// bitmap) to outfile, without ever losing the file that was there.
+int outputfile(const char *outfile);
+
+#endif

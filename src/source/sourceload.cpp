@@ -1,0 +1,44 @@
+#include "sourceload.h"
+
+#include "bmpheader.h"
+#include "platform.h"
+#include "runstate.h"
+
+#include <cstring>
+
+int readinfile(const char *infile)
+{
+    std::FILE *fp = std::fopen(infile, "rb");
+    if (fp == nullptr)
+        myshutdown(7, "Error opening input file.\n");
+
+    // The kind is told by the path alone: a last letter "P" means a bitmap,
+    // so terrain.map is read as one too.
+    char *upper = strToUpper(dupString(infile));
+    const std::size_t len = std::strlen(upper);
+    const int bitmap = len > 0 && upper[len - 1] == 'P';
+
+    long long count;
+    if (bitmap) {
+        loadBmpHeader(fp);
+        const long long pixelStart = tell64(fp);
+        const long long size = fileSize(fp);
+        count = (pixelStart < 0 || size < 0) ? -1 : size - pixelStart;
+    } else {
+        count = fileSize(fp);
+        depth = 8;
+        isBmp = 0;
+    }
+
+    std::printf("filesize is %lld\n", count);
+    if (count > bufferSize)
+        myshutdown(7, "Error: source file exceeds the 67108864-byte limit.\n");
+    inputbufSize = static_cast<std::int32_t>(count < 0 ? -1 : count);
+
+    if (inputbufSize <= 0 ||
+        std::fread(indata, static_cast<std::size_t>(inputbufSize), 1, fp) != 1)
+        myshutdown(7, "Error reading from input file.\n");
+
+    std::fclose(fp);
+    return 1;
+}
