@@ -14,6 +14,12 @@ using Bytes = std::vector<unsigned char>;
 
 const Bytes builtIn = {0, 1, 6, 5, 8, 8, 9, 7, 3, 3, 2, 2, 12, 2, 8, 4};
 
+struct ConversionCase {
+    const char *what;
+    Bytes source;
+    Bytes expected;
+};
+
 class Conversion : public ::testing::Test {
 protected:
     void SetUp() override
@@ -52,18 +58,13 @@ TEST_F(Conversion, BuiltInTableHoldsTheMaterialCodes)
 
 TEST_F(Conversion, EightBitCases)
 {
-    struct Case {
-        const char *what;
-        Bytes source;
-        Bytes expected;
-    };
-    const Case cases[] = {
+    const ConversionCase cases[] = {
         {"edge codes", {0x00, 0x01, 0x02, 0x03, 0x0F, 0x10, 0xFF}, {0x00, 0x01, 0x06, 0x05, 0x04, 0x00, 0x00}},
         {"every meaningful code", {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15}, builtIn},
         {"one byte", {2}, {6}},
         {"repeats keep their place", {15, 15, 2, 15}, {4, 4, 6, 4}},
     };
-    for (const Case &c : cases) {
+    for (const ConversionCase &c : cases) {
         clearBuffers(64);
         const std::int32_t n = convert(c.source, 8);
         EXPECT_EQ(n, static_cast<std::int32_t>(c.source.size())) << c.what;
@@ -75,12 +76,7 @@ TEST_F(Conversion, EightBitCases)
 
 TEST_F(Conversion, TwentyFourBitCases)
 {
-    struct Case {
-        const char *what;
-        Bytes source;
-        Bytes expected;
-    };
-    const Case cases[] = {
+    const ConversionCase cases[] = {
         {"green alone survives", {0x10, 0x20, 0x30}, {0x00, 0x20}},
         {"pixels in file order", {0x11, 0x22, 0x33, 0x44, 0x55, 0x66}, {0x00, 0x22, 0x00, 0x55}},
         {"short last pixel with green", {0x11, 0x22, 0x33, 0x44, 0x55}, {0x00, 0x22, 0x00, 0x55}},
@@ -88,7 +84,7 @@ TEST_F(Conversion, TwentyFourBitCases)
         {"one lone byte", {0x99}, {0x00, 0x00}},
         {"codes are not translated", {0x02, 0x02, 0x02}, {0x00, 0x02}},
     };
-    for (const Case &c : cases) {
+    for (const ConversionCase &c : cases) {
         clearBuffers(64);
         // Junk past the loaded bytes must not be taken for a missing green.
         indata[c.source.size()] = 0xEE;
