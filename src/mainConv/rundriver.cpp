@@ -102,9 +102,12 @@ void parseArgs(int argc, char **argv)
         case 0:
             // Source first, destination second; nothing more is expected.
             ++positional;
+            // The default path copy is released before it is replaced.
             if (positional == 1) {
+                std::free(inpath);
                 inpath = dupString(arg);
             } else if (positional == 2) {
+                std::free(outpath);
                 outpath = dupString(arg);
             } else {
                 std::printf("What do I do with this: %s ? \n", arg);
@@ -162,7 +165,7 @@ int outputfile(const char *outfile)
     } else {
         // Write a temporary beside the destination and rename it over only
         // once it is complete, so a failure never costs the file that was there.
-        const char *linked = linkTarget(outfile);
+        char *linked = linkTarget(outfile);
         const char *target = linked != nullptr ? linked : outfile;
         char *tmp = temporaryName(target);
         std::FILE *fp = std::fopen(tmp, "wb");
@@ -179,6 +182,7 @@ int outputfile(const char *outfile)
             myshutdown(8, "Error writing to output file.\n");
         }
         std::free(tmp);
+        std::free(linked);
     }
 
     std::printf("%d bytes written\n", static_cast<int>(outputbufSize));

@@ -6,6 +6,13 @@
 
 #include <cstring>
 
+namespace {
+
+// The upper-cased working copy of the source path, kept for the whole run.
+char *kindPath;
+
+} // namespace
+
 int readinfile(const char *infile)
 {
     std::FILE *fp = std::fopen(infile, "rb");
@@ -14,9 +21,9 @@ int readinfile(const char *infile)
 
     // The kind is told by the path alone: a last letter "P" means a bitmap,
     // so terrain.map is read as one too.
-    char *upper = strToUpper(dupString(infile));
-    const std::size_t len = std::strlen(upper);
-    const int bitmap = len > 0 && upper[len - 1] == 'P';
+    kindPath = strToUpper(dupString(infile));
+    const std::size_t len = std::strlen(kindPath);
+    const int bitmap = len > 0 && kindPath[len - 1] == 'P';
 
     long long count;
     if (bitmap) {
