@@ -140,10 +140,15 @@ std::vector<Case> hostileCases()
                             compressionMsg));
 
     // Palette entry count against the room between headers and pixel data.
+    // 256 x 256 with a full palette, pixel data from byte 1078.
     const auto palette256 = [](std::uint32_t used) {
         BmpSpec s = small8();
+        s.biWidth = s.biHeight = 256;
         s.paletteEntries = 256;
         s.biClrUsed = used;
+        s.pixels.resize(256 * 256);
+        for (std::size_t i = 0; i < s.pixels.size(); ++i)
+            s.pixels[i] = static_cast<unsigned char>((i * 5 + i / 256) % 17);
         return s;
     };
     for (std::uint32_t used : {1u, 15u, 17u, 255u, 257u, 0x12345678u, 0xFFFFFFFFu})
@@ -247,6 +252,14 @@ std::vector<Case> hostileCases()
     // Accepted kinds, and fields that play no part.
     c.push_back(converts("Valid8bit", small8()));
     c.push_back(converts("Valid24bit", small24()));
+    c.push_back(converts("Valid24bit512", [] {
+        BmpSpec s = small24();
+        s.biWidth = s.biHeight = 512;
+        s.pixels.resize(512 * 512 * 3);
+        for (std::size_t i = 0; i < s.pixels.size(); ++i)
+            s.pixels[i] = static_cast<unsigned char>(i % 251);
+        return s;
+    }()));
     c.push_back(converts("UpperCaseName", small8(), "MAP.BMP"));
     c.push_back(converts("BitmapNamedMap", small24(), "terrain.map"));
     c.push_back(converts("PlanesIgnored", [] {
