@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-using e2e::BmpSpec;
+using e2e::BmpLayout;
 using e2e::Bytes;
 using e2e::Scratch;
 
@@ -23,7 +23,7 @@ namespace {
 const char *const dest = "HeightmapPrimary.mat";
 
 template <class F>
-Bytes edit(BmpSpec s, F f)
+Bytes edit(BmpLayout s, F f)
 {
     f(s);
     return e2e::buildBmp(s);
@@ -46,7 +46,7 @@ Case refused(const std::string &name, const Bytes &file, int status, const std::
     return Case{name, path, file, status, e2e::traceHead(path) + tail, e2e::precious()};
 }
 
-Case converts(const std::string &name, const BmpSpec &s, const std::string &path = "map.bmp")
+Case converts(const std::string &name, const BmpLayout &s, const std::string &path = "map.bmp")
 {
     return Case{name,
                 path,
@@ -100,16 +100,16 @@ std::vector<Case> hostileCases()
     c.push_back(refused("Cut54", Bytes(s8.begin(), s8.begin() + 54), 17, quadMsg));
     c.push_back(refused("Cut57", Bytes(s8.begin(), s8.begin() + 57), 17, quadMsg));
     c.push_back(refused("Short24bitNothingAfterHeaders",
-                        edit(small24(), [](BmpSpec &s) { s.pixels = {0x61, 0x62, 0x63}; }), 17,
+                        edit(small24(), [](BmpLayout &s) { s.pixels = {0x61, 0x62, 0x63}; }), 17,
                         quadMsg));
 
     // Signature.
-    c.push_back(refused("SignatureSwapped", edit(small8(), [](BmpSpec &s) { s.sig = 0x424D; }), 16,
+    c.push_back(refused("SignatureSwapped", edit(small8(), [](BmpLayout &s) { s.sig = 0x424D; }), 16,
                         badSig));
-    c.push_back(refused("SignatureLowerCase", edit(small8(), [](BmpSpec &s) { s.sig = 0x6D62; }),
+    c.push_back(refused("SignatureLowerCase", edit(small8(), [](BmpLayout &s) { s.sig = 0x6D62; }),
                         16, badSig));
     c.push_back(refused("SignatureBadIn14Bytes",
-                        edit(small8(), [](BmpSpec &s) { s.sig = 0; s.cutAt = 14; }), 16, badSig));
+                        edit(small8(), [](BmpLayout &s) { s.sig = 0; s.cutAt = 14; }), 16, badSig));
     c.push_back(refused("ShortAndNoSignature", Bytes{'G', 'I', 'F', '8', '9', 'a'}, 7,
                         headerMsg("map.bmp")));
     c.push_back(refused("RawMapNamedLikeBitmap",
@@ -121,28 +121,28 @@ std::vector<Case> hostileCases()
     // Information header size: the OS/2 core header and the V4 and V5 headers.
     for (std::uint32_t size : {0u, 12u, 39u, 41u, 56u, 64u, 108u, 124u})
         c.push_back(refused("BiSize" + std::to_string(size),
-                            edit(small8(), [size](BmpSpec &s) { s.biSize = size; }), 17, sizeMsg));
+                            edit(small8(), [size](BmpLayout &s) { s.biSize = size; }), 17, sizeMsg));
 
     // Shape.
-    c.push_back(refused("TopDown", edit(small8(), [](BmpSpec &s) { s.biHeight = -4; }), 17,
+    c.push_back(refused("TopDown", edit(small8(), [](BmpLayout &s) { s.biHeight = -4; }), 17,
                         squareMsg));
-    c.push_back(refused("Wide", edit(small8(), [](BmpSpec &s) { s.biHeight = 3; }), 17,
+    c.push_back(refused("Wide", edit(small8(), [](BmpLayout &s) { s.biHeight = 3; }), 17,
                         squareMsg));
-    c.push_back(refused("Tall", edit(small8(), [](BmpSpec &s) { s.biWidth = 3; }), 17, squareMsg));
+    c.push_back(refused("Tall", edit(small8(), [](BmpLayout &s) { s.biWidth = 3; }), 17, squareMsg));
     c.push_back(refused("TopDownAndOversized",
-                        edit(small8(), [](BmpSpec &s) { s.biWidth = 46341; s.biHeight = -46341; }),
+                        edit(small8(), [](BmpLayout &s) { s.biWidth = 46341; s.biHeight = -46341; }),
                         17, squareMsg));
 
     // Compression: RLE8, RLE4, bit fields, JPEG, PNG.
     for (std::uint32_t comp : {1u, 2u, 3u, 4u, 5u, 0x80000000u})
         c.push_back(refused("Compression" + std::to_string(comp),
-                            edit(small8(), [comp](BmpSpec &s) { s.biCompression = comp; }), 17,
+                            edit(small8(), [comp](BmpLayout &s) { s.biCompression = comp; }), 17,
                             compressionMsg));
 
     // Palette entry count against the room between headers and pixel data.
     // 256 x 256 with a full palette, pixel data from byte 1078.
     const auto palette256 = [](std::uint32_t used) {
-        BmpSpec s = small8();
+        BmpLayout s = small8();
         s.biWidth = s.biHeight = 256;
         s.paletteEntries = 256;
         s.biClrUsed = used;
@@ -157,23 +157,23 @@ std::vector<Case> hostileCases()
     c.push_back(converts("ClrUsed256", palette256(256)));
     c.push_back(converts("ClrUsed0", palette256(0)));
     c.push_back(refused("ClrUsedWithoutPalette24bit",
-                        edit(small24(), [](BmpSpec &s) { s.biClrUsed = 1; }), 17, colorsMsg));
+                        edit(small24(), [](BmpLayout &s) { s.biClrUsed = 1; }), 17, colorsMsg));
     // The palette count wraps for an offset below the headers, so it never matches.
     c.push_back(refused("ClrUsedWithOffBits53",
-                        edit(small8(), [](BmpSpec &s) { s.autoOffBits = false; s.offBits = 53; }),
+                        edit(small8(), [](BmpLayout &s) { s.autoOffBits = false; s.offBits = 53; }),
                         17, colorsMsg));
 
     // Bit counts.
     for (unsigned bits : {0u, 1u, 2u, 4u, 7u, 9u, 16u, 23u, 25u, 32u, 30000u, 65535u})
         c.push_back(refused("BitCount" + std::to_string(bits),
-                            edit(small8(), [bits](BmpSpec &s) {
+                            edit(small8(), [bits](BmpLayout &s) {
                                 s.biBitCount = static_cast<std::uint16_t>(bits);
                             }),
                             17, bitsMsg));
 
     // The bit count is looked at before the width and the offset.
     c.push_back(refused("BitCount32AndWidth46341",
-                        edit(small8(), [](BmpSpec &s) {
+                        edit(small8(), [](BmpLayout &s) {
                             s.biBitCount = 32;
                             s.biWidth = s.biHeight = 46341;
                         }),
@@ -183,23 +183,23 @@ std::vector<Case> hostileCases()
     for (std::int32_t w : {5793, 46341, 65536, INT_MAX, -1, -4, INT_MIN})
         c.push_back(refused("Width" + std::string(w < 0 ? "Minus" : "") +
                                 std::to_string(w < 0 ? -static_cast<long long>(w) : w),
-                            edit(small8(), [w](BmpSpec &s) { s.biWidth = s.biHeight = w; }), 17,
+                            edit(small8(), [w](BmpLayout &s) { s.biWidth = s.biHeight = w; }), 17,
                             widthMsg));
     c.push_back(refused("Width46341In24bit",
-                        edit(small24(), [](BmpSpec &s) { s.biWidth = s.biHeight = 46341; }), 17,
+                        edit(small24(), [](BmpLayout &s) { s.biWidth = s.biHeight = 46341; }), 17,
                         widthMsg));
 
     // Pixel data offsets.
     for (std::uint32_t off : {0u, 1u, 14u, 53u})
         c.push_back(refused("OffBits" + std::to_string(off),
-                            edit(small8(), [off](BmpSpec &s) {
+                            edit(small8(), [off](BmpLayout &s) {
                                 s.autoOffBits = false;
                                 s.offBits = off;
                                 s.biClrUsed = 0;
                             }),
                             7, offsetMsg));
     const auto offAt = [](std::uint32_t off) {
-        return edit(small8(), [off](BmpSpec &s) {
+        return edit(small8(), [off](BmpLayout &s) {
             s.autoOffBits = false;
             s.offBits = off;
             s.biClrUsed = 0;
@@ -213,7 +213,7 @@ std::vector<Case> hostileCases()
                         readFails(8, 4, 134 - 0xFFFFFFFFLL)));
     // An offset inside the palette is taken as it stands.
     {
-        BmpSpec s = small8();
+        BmpLayout s = small8();
         s.autoOffBits = false;
         s.offBits = 54;
         s.biClrUsed = 0;
@@ -226,22 +226,22 @@ std::vector<Case> hostileCases()
 
     // Empty images.
     c.push_back(refused("ZeroByZeroNoPixels",
-                        edit(small8(), [](BmpSpec &s) { s.biWidth = s.biHeight = 0; s.pixels = {}; }),
+                        edit(small8(), [](BmpLayout &s) { s.biWidth = s.biHeight = 0; s.pixels = {}; }),
                         7, readFails(8, 0, 0)));
     c.push_back(refused("ZeroByZeroWithPixels",
-                        edit(small8(), [](BmpSpec &s) {
+                        edit(small8(), [](BmpLayout &s) {
                             s.biWidth = s.biHeight = 0;
                             s.pixels = {9, 12, 4, 7};
                         }),
                         8, writeFails(8, Bytes{9, 12, 4, 7})));
     c.push_back(refused("ZeroByZero24bitFourBytes",
-                        edit(small24(), [](BmpSpec &s) {
+                        edit(small24(), [](BmpLayout &s) {
                             s.biWidth = s.biHeight = 0;
                             s.pixels = {0x21, 0x42, 0x63, 0x84};
                         }),
                         8, writeFails(24, Bytes{0x21, 0x42, 0x63, 0x84})));
     c.push_back(refused("ZeroByZero24bitOffsetAtEnd",
-                        edit(small24(), [](BmpSpec &s) {
+                        edit(small24(), [](BmpLayout &s) {
                             s.biWidth = s.biHeight = 0;
                             s.pixels = {0x21, 0x42, 0x63, 0x84};
                             s.autoOffBits = false;
@@ -253,7 +253,7 @@ std::vector<Case> hostileCases()
     c.push_back(converts("Valid8bit", small8()));
     c.push_back(converts("Valid24bit", small24()));
     c.push_back(converts("Valid24bit512", [] {
-        BmpSpec s = small24();
+        BmpLayout s = small24();
         s.biWidth = s.biHeight = 512;
         s.pixels.resize(512 * 512 * 3);
         for (std::size_t i = 0; i < s.pixels.size(); ++i)
@@ -263,23 +263,23 @@ std::vector<Case> hostileCases()
     c.push_back(converts("UpperCaseName", small8(), "MAP.BMP"));
     c.push_back(converts("BitmapNamedMap", small24(), "terrain.map"));
     c.push_back(converts("PlanesIgnored", [] {
-        BmpSpec s = small8();
+        BmpLayout s = small8();
         s.biPlanes = 7;
         return s;
     }()));
     c.push_back(converts("OneByOne8bit", [] {
-        BmpSpec s = small8();
+        BmpLayout s = small8();
         s.biWidth = s.biHeight = 1;
         s.pixels = {12, 0xEE, 0xDD, 0xCC};  // one code and its row padding
         return s;
     }()));
     c.push_back(converts("ShortPixelBlock24bit", [] {
-        BmpSpec s = small24();
+        BmpLayout s = small24();
         s.pixels = {0x10, 0x20, 0x30, 0x40, 0x50};  // a pixel and a half
         return s;
     }()));
     c.push_back(converts("LongPixelBlock8bit", [] {
-        BmpSpec s = small8();
+        BmpLayout s = small8();
         s.biWidth = s.biHeight = 2;
         s.pixels = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};  // more than 2 x 2 x 2 bytes
         return s;
@@ -324,11 +324,11 @@ TEST(BitmapBytes, Padded3x3TwentyFourBit)
         0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0xB1, 0xB2, 0xB3,
         0x21, 0x22, 0x23, 0x24, 0x25, 0x26, 0x27, 0x28, 0x29, 0xC1, 0xC2, 0xC3,
     };
-    BmpSpec spec = e2e::small24();
-    spec.pixels = pixels;
+    BmpLayout layout = e2e::small24();
+    layout.pixels = pixels;
     Scratch s("padded24");
     s.write(dest, e2e::precious());
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
 
     const e2e::RunResult r = s.run({"map.bmp"});
 
@@ -350,13 +350,13 @@ TEST(BitmapBytes, Padded3x3EightBitThroughTableFile)
     Bytes table;
     for (int i = 0; i < 256; ++i)
         table.push_back(static_cast<unsigned char>(255 - i));
-    BmpSpec spec = e2e::small8();
-    spec.biWidth = spec.biHeight = 3;
-    spec.pixels = {0x10, 0x20, 0x30, 0xF0, 0x40, 0x50, 0x60, 0xF1, 0x70, 0x80, 0x90, 0xF2};
+    BmpLayout layout = e2e::small8();
+    layout.biWidth = layout.biHeight = 3;
+    layout.pixels = {0x10, 0x20, 0x30, 0xF0, 0x40, 0x50, 0x60, 0xF1, 0x70, 0x80, 0x90, 0xF2};
     Scratch s("padded8");
     s.write(dest, e2e::precious());
     s.write("conversiontable.hex", table);
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
 
     const e2e::RunResult r = s.run({"map.bmp"});
 
@@ -379,10 +379,10 @@ TEST(BitmapBytes, NoDestinationBeforeAFailedWrite)
 {
     // A 0 x 0 bitmap with pixel bytes fails in the writer; with no earlier
     // destination, none is left.
-    BmpSpec spec = e2e::small8();
-    spec.biWidth = spec.biHeight = 0;
+    BmpLayout layout = e2e::small8();
+    layout.biWidth = layout.biHeight = 0;
     Scratch s("nodest");
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
     const e2e::RunResult r = s.run({"map.bmp"});
     EXPECT_EQ(r.status, 8);
     EXPECT_EQ(s.listing(), (std::vector<std::string>{"map.bmp"}));
@@ -489,58 +489,58 @@ TEST(ExampleBitmap, ConvertsEveryMaterialCode)
 
 TEST(BitmapLimits, Width5792Converts)
 {
-    BmpSpec spec = e2e::small8();
-    spec.paletteEntries = 0;
-    spec.biClrUsed = 0;
-    spec.biWidth = spec.biHeight = 5792;
-    spec.pixels = {1, 2, 3, 4, 15, 200};
+    BmpLayout layout = e2e::small8();
+    layout.paletteEntries = 0;
+    layout.biClrUsed = 0;
+    layout.biWidth = layout.biHeight = 5792;
+    layout.pixels = {1, 2, 3, 4, 15, 200};
     Scratch s("w5792");
     s.write(dest, e2e::precious());
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
 
     const e2e::RunResult r = s.run({"map.bmp"});
 
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, e2e::successTrace("map.bmp", 8, 5792, spec.pixels));
+    EXPECT_EQ(r.out, e2e::successTrace("map.bmp", 8, 5792, layout.pixels));
     const Bytes out = e2e::readWhole((s / dest).string());
     ASSERT_EQ(out.size(), 67094528u);  // 2 x 5792 x 5792
-    EXPECT_EQ(out, e2e::expectedDestination(8, 5792, spec.pixels));
+    EXPECT_EQ(out, e2e::expectedDestination(8, 5792, layout.pixels));
 }
 
 TEST(BitmapLimits, FullBufferWithShortLastPixel)
 {
     // 67,108,864 bytes of 24-bit pixel data: 22,369,621 whole pixels and one
     // lone byte, whose missing green counts as 0.
-    BmpSpec spec = e2e::small24();
-    spec.biWidth = spec.biHeight = 5792;
-    spec.pixels.resize(67108864);
-    for (std::size_t i = 0; i < spec.pixels.size(); ++i)
-        spec.pixels[i] = static_cast<unsigned char>(i * 7 + i / 251);
+    BmpLayout layout = e2e::small24();
+    layout.biWidth = layout.biHeight = 5792;
+    layout.pixels.resize(67108864);
+    for (std::size_t i = 0; i < layout.pixels.size(); ++i)
+        layout.pixels[i] = static_cast<unsigned char>(i * 7 + i / 251);
     Scratch s("fullbuffer");
     s.write(dest, e2e::precious());
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
 
     const e2e::RunResult r = s.run({"map.bmp"});
 
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(r.out, e2e::successTrace("map.bmp", 24, 5792, spec.pixels));
+    EXPECT_EQ(r.out, e2e::successTrace("map.bmp", 24, 5792, layout.pixels));
     const Bytes out = e2e::readWhole((s / dest).string());
     ASSERT_EQ(out.size(), 67094528u);
-    EXPECT_EQ(out[44739241], spec.pixels[67108861]);  // the last whole pixel's green
+    EXPECT_EQ(out[44739241], layout.pixels[67108861]);  // the last whole pixel's green
     EXPECT_EQ(out[44739243], 0);                      // the lone byte's sample
     EXPECT_EQ(out[44739244], 0);                      // zero fill from here on
-    EXPECT_EQ(out, e2e::expectedDestination(24, 5792, spec.pixels));
+    EXPECT_EQ(out, e2e::expectedDestination(24, 5792, layout.pixels));
 }
 
 TEST(BitmapLimits, PixelBlockOverBufferRefused)
 {
-    BmpSpec spec = e2e::small8();
-    spec.pixels.assign(67108865, 5);
+    BmpLayout layout = e2e::small8();
+    layout.pixels.assign(67108865, 5);
     Scratch s("overbuffer");
     s.write(dest, e2e::precious());
-    s.write("map.bmp", e2e::buildBmp(spec));
+    s.write("map.bmp", e2e::buildBmp(layout));
 
     const e2e::RunResult r = s.run({"map.bmp"});
 

@@ -21,7 +21,7 @@
 
 namespace e2e {
 
-struct BmpSpec {
+struct BmpLayout {
     std::uint16_t sig = 0x4D42;      // "BM"
     std::uint32_t offBits = 0;       // 0 with autoOffBits: headers + palette
     bool autoOffBits = true;
@@ -37,12 +37,12 @@ struct BmpSpec {
     std::size_t cutAt = static_cast<std::size_t>(-1);  // keep this many bytes
 };
 
-inline std::uint32_t bmpOffBits(const BmpSpec &s)
+inline std::uint32_t bmpOffBits(const BmpLayout &s)
 {
     return s.autoOffBits ? 54u + 4u * s.paletteEntries : s.offBits;
 }
 
-inline Bytes buildBmp(const BmpSpec &s)
+inline Bytes buildBmp(const BmpLayout &s)
 {
     const std::size_t total = 54 + 4 * static_cast<std::size_t>(s.paletteEntries) + s.pixels.size();
     Bytes b;
@@ -77,9 +77,9 @@ inline Bytes buildBmp(const BmpSpec &s)
 
 // A valid 4 x 4 8-bit bitmap with a 16-entry palette: each material code
 // 0 to 15 once, in no order, so a swapped row or byte shows.
-inline BmpSpec small8()
+inline BmpLayout small8()
 {
-    BmpSpec s;
+    BmpLayout s;
     s.paletteEntries = 16;
     s.biClrUsed = 16;
     s.pixels = {3, 14, 7, 0, 9, 12, 1, 15, 5, 10, 2, 13, 8, 6, 11, 4};
@@ -88,9 +88,9 @@ inline BmpSpec small8()
 
 // A valid 3 x 3 24-bit bitmap: rows of 9 pixel bytes and 3 padding bytes,
 // every byte different.
-inline BmpSpec small24()
+inline BmpLayout small24()
 {
-    BmpSpec s;
+    BmpLayout s;
     s.biWidth = 3;
     s.biHeight = 3;
     s.biBitCount = 24;

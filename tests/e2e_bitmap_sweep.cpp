@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-using e2e::BmpSpec;
+using e2e::BmpLayout;
 using e2e::Bytes;
 using e2e::Scratch;
 
@@ -27,16 +27,16 @@ const char *const dest = "HeightmapPrimary.mat";
 // scan too.
 const std::string noLeakScan = "ASAN_OPTIONS=\"${ASAN_OPTIONS:+$ASAN_OPTIONS:}detect_leaks=0\"";
 
-// What a run on `spec` cut to `length` bytes must print after the first four
+// What a run on `layout` cut to `length` bytes must print after the first four
 // lines, and its status.
 struct Outcome {
     int status;
     std::string tail;
 };
 
-Outcome cutOutcome(const BmpSpec &spec, std::size_t length)
+Outcome cutOutcome(const BmpLayout &layout, std::size_t length)
 {
-    const std::uint32_t off = e2e::bmpOffBits(spec);
+    const std::uint32_t off = e2e::bmpOffBits(layout);
     if (length < 14)
         return {7, "Error reading map.bmp bitmap header\n\n"};
     if (length < 54)
@@ -44,18 +44,18 @@ Outcome cutOutcome(const BmpSpec &spec, std::size_t length)
     if (length < 58)
         return {17, "Error reading color table in image file.\n\n"};
     const long long count = static_cast<long long>(length) - off;
-    const std::string found = e2e::foundLine(spec.biBitCount, spec.biWidth) + "filesize is " +
+    const std::string found = e2e::foundLine(layout.biBitCount, layout.biWidth) + "filesize is " +
                               std::to_string(count) + "\n";
     if (count <= 0)
         return {7, found + "Error reading from input file.\n\n"};
-    const Bytes pixels(spec.pixels.begin(), spec.pixels.begin() + count);
-    const std::string full = e2e::successTrace("map.bmp", spec.biBitCount, spec.biWidth, pixels);
+    const Bytes pixels(layout.pixels.begin(), layout.pixels.begin() + count);
+    const std::string full = e2e::successTrace("map.bmp", layout.biBitCount, layout.biWidth, pixels);
     return {0, full.substr(e2e::traceHead("map.bmp").size())};
 }
 
-void sweep(const BmpSpec &spec, const std::string &label)
+void sweep(const BmpLayout &layout, const std::string &label)
 {
-    const Bytes whole = e2e::buildBmp(spec);
+    const Bytes whole = e2e::buildBmp(layout);
     Scratch s(label);
     for (std::size_t length = 0; length <= whole.size(); ++length) {
         SCOPED_TRACE("cut at " + std::to_string(length) + " of " + std::to_string(whole.size()));
@@ -63,17 +63,17 @@ void sweep(const BmpSpec &spec, const std::string &label)
         s.write("map.bmp", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
 
         const e2e::RunResult r = s.run({"map.bmp"}, noLeakScan);
-        const Outcome want = cutOutcome(spec, length);
+        const Outcome want = cutOutcome(layout, length);
 
         ASSERT_EQ(r.err, "");  // a sanitizer report lands here
         ASSERT_EQ(r.status, want.status) << r.out;
         ASSERT_EQ(r.out, e2e::traceHead("map.bmp") + want.tail);
         if (want.status == 0) {
-            const std::size_t have = length - e2e::bmpOffBits(spec);
+            const std::size_t have = length - e2e::bmpOffBits(layout);
             ASSERT_EQ(s.read(dest),
-                      e2e::expectedDestination(spec.biBitCount, spec.biWidth,
-                                               Bytes(spec.pixels.begin(),
-                                                     spec.pixels.begin() + static_cast<std::ptrdiff_t>(have))));
+                      e2e::expectedDestination(layout.biBitCount, layout.biWidth,
+                                               Bytes(layout.pixels.begin(),
+                                                     layout.pixels.begin() + static_cast<std::ptrdiff_t>(have))));
         } else {
             ASSERT_EQ(s.read(dest), e2e::precious());
         }
