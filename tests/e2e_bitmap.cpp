@@ -1,6 +1,6 @@
 // End-to-end runs of the converter on bitmap sources: a table of hostile
 // files with the exact console text and status each must end with, byte-exact
-// conversions of small files, files written by ImageMagick, the example map,
+// conversions of small files, files written by ImageMagick and GIMP, the example map,
 // and the few cases near the 64 MiB buffers.
 #include "e2e_bitmap.h"
 #include "e2e_support.h"
@@ -389,7 +389,7 @@ TEST(BitmapBytes, NoDestinationBeforeAFailedWrite)
 }
 
 // ---------------------------------------------------------------------------
-// Files written by ImageMagick (tests/data/make-fixtures.sh made them).
+// Files written by ImageMagick and GIMP (tests/data/make-fixtures.sh made them).
 
 struct Fixture {
     const char *file;
@@ -400,9 +400,9 @@ struct Fixture {
 
 void PrintTo(const Fixture &f, std::ostream *os) { *os << f.file; }
 
-class ImageMagickBitmap : public ::testing::TestWithParam<Fixture> {};
+class ForeignBitmap : public ::testing::TestWithParam<Fixture> {};
 
-TEST_P(ImageMagickBitmap, ConvertsOrIsRefused)
+TEST_P(ForeignBitmap, ConvertsOrIsRefused)
 {
     const Fixture &f = GetParam();
     Scratch s(std::string("im-") + f.file);
@@ -417,36 +417,43 @@ TEST_P(ImageMagickBitmap, ConvertsOrIsRefused)
     EXPECT_EQ(s.read(dest), f.dest);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Files, ImageMagickBitmap,
-    ::testing::Values(
-        // 5 x 5 grays 0..24 as palette indices 0..24, rows padded to 8,
-        // bottom row first; codes from 16 on translate to 0.
-        Fixture{"im-indexed8.bmp", 0,
-                "Found a BMP with color depth of 8 and a width of 5\n"
-                "filesize is 40\n"
-                "20 21 22 23 24 0 0 0 15 16 17 18 \n"
-                "0 0 0 0 0 0 0 0 4 0 0 0 0 0 0 0 50 bytes written\n",
-                Bytes{0, 0, 0,  0, 0, 0, 0, 0,  //
+// Both programs write the same pixel bytes for the same pictures, so the
+// expectations are shared.
+//
+// 5 x 5 codes 0..24 as pixel values, rows padded to 8, bottom row first;
+// codes from 16 on translate to 0.
+const std::string codesOut = "Found a BMP with color depth of 8 and a width of 5\n"
+                             "filesize is 40\n"
+                             "20 21 22 23 24 0 0 0 15 16 17 18 \n"
+                             "0 0 0 0 0 0 0 0 4 0 0 0 0 0 0 0 50 bytes written\n";
+const Bytes codesDest{0, 0, 0,  0, 0, 0, 0, 0,  //
                       4, 0, 0,  0, 0, 0, 0, 0,  //
                       2, 2, 12, 2, 8, 0, 0, 0,  //
                       8, 9, 7,  3, 3, 0, 0, 0,  //
                       0, 1, 6,  5, 8, 0, 0, 0,  //
-                      0, 0, 0,  0, 0, 0, 0, 0, 0, 0}},
-        // 3 x 3 true colour, rows of 9 bytes padded to 12.
-        Fixture{"im-rgb24.bmp", 0,
-                "Found a BMP with color depth of 24 and a width of 3\n"
-                "filesize is 36\n"
-                "210 200 190 240 230 220 15 5 250 0 0 0 \n"
-                "0 200 0 230 0 5 0 0 0 110 0 140 0 170 0 0 18 bytes written\n",
-                Bytes{0, 200, 0, 230, 0, 5, 0, 0, 0, 110, 0, 140, 0, 170, 0, 0, 0, 20}},
+                      0, 0, 0,  0, 0, 0, 0, 0, 0, 0};
+// 3 x 3 true colour, rows of 9 bytes padded to 12.
+const std::string coloursOut = "Found a BMP with color depth of 24 and a width of 3\n"
+                               "filesize is 36\n"
+                               "210 200 190 240 230 220 15 5 250 0 0 0 \n"
+                               "0 200 0 230 0 5 0 0 0 110 0 140 0 170 0 0 18 bytes written\n";
+const Bytes coloursDest{0, 200, 0, 230, 0, 5, 0, 0, 0, 110, 0, 140, 0, 170, 0, 0, 0, 20};
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, ForeignBitmap,
+    ::testing::Values(
+        Fixture{"im-indexed8.bmp", 0, codesOut, codesDest},
+        Fixture{"im-rgb24.bmp", 0, coloursOut, coloursDest},
+        Fixture{"gimp-gray8.bmp", 0, codesOut, codesDest},
+        Fixture{"gimp-rgb24.bmp", 0, coloursOut, coloursDest},
         // ImageMagick's default bitmap carries colour-space data in a
         // 124-byte header.
         Fixture{"im-default.bmp", 17, "Unexpected bitmap info header size for input file.\n\n",
                 e2e::precious()}),
     [](const ::testing::TestParamInfo<Fixture> &info) {
         std::string n = info.param.file;
-        n.erase(std::remove_if(n.begin(), n.end(), [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }),
+        n.erase(std::remove_if(n.begin(), n.end(),
+                               [](char ch) { return !std::isalnum(static_cast<unsigned char>(ch)); }),
                 n.end());
         return n;
     });
