@@ -50,7 +50,7 @@ std::int32_t process()
     prepareForFill(outdata, sizeof outdata, static_cast<std::size_t>(n / 3) * 2);
     std::int32_t x = 0;
     std::int32_t out = 0;
-    // Four pixels per turn, so the eight output bytes can go out as one store.
+    // Four pixels a turn, so the loop is paid once per eight output bytes.
     for (; n - x >= 12; x += 12, out += 8) {
         const unsigned char *p = indata + x;
         unsigned char *q = outdata + out;
