@@ -3,6 +3,7 @@
 #ifndef MATCONV_PLATFORM_H
 #define MATCONV_PLATFORM_H
 
+#include <cstddef>
 #include <cstdio>
 
 // 64-bit seek and tell, so that offsets and sizes past 2 GiB stay exact on
@@ -30,5 +31,20 @@ int replaceFile(const char *from, const char *to);
 // Lets a write past a file-size limit fail with an error the writer can
 // report, instead of killing the process with a half-written temporary.
 void ignoreFileSizeSignal();
+
+// Readies a big static buffer of `size` bytes whose first `used` bytes are
+// about to be filled: on hosts that allow it, lets the buffer be backed by
+// large pages and maps the used part in with one call, instead of taking one
+// page fault per 4 KiB page while the data goes in.  Advice only: elsewhere
+// it does nothing, and the buffer fills as it always would.
+void prepareForFill(void *buffer, std::size_t size, std::size_t used);
+
+// Alignment for the big buffers: where large pages can back them, the start
+// of one, so that even a small map's bytes lie in a single large page.
+#if defined(__linux__) && defined(__GNUC__)
+#define MATCONV_LARGE_PAGE_ALIGN alignas(2097152)
+#else
+#define MATCONV_LARGE_PAGE_ALIGN
+#endif
 
 #endif

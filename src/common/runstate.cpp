@@ -9,8 +9,8 @@ char *inpath;
 char *outpath;
 char *tabpath;
 
-unsigned char indata[bufferSize];
-unsigned char outdata[bufferSize];
+MATCONV_LARGE_PAGE_ALIGN unsigned char indata[bufferSize];
+MATCONV_LARGE_PAGE_ALIGN unsigned char outdata[bufferSize];
 
 std::int32_t inputbufSize;
 std::int32_t outputbufSize;

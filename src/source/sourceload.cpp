@@ -37,6 +37,8 @@ int readinfile(const char *infile)
         myshutdown(7, "Error: source file exceeds the 67108864-byte limit.\n");
     inputbufSize = static_cast<std::int32_t>(count < 0 ? -1 : count);
 
+    if (inputbufSize > 0)
+        prepareForFill(indata, sizeof indata, static_cast<std::size_t>(inputbufSize));
     if (inputbufSize <= 0 ||
         std::fread(indata, static_cast<std::size_t>(inputbufSize), 1, fp) != 1)
         myshutdown(7, "Error reading from input file.\n");
