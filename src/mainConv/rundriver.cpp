@@ -162,7 +162,7 @@ int outputfile(const char *outfile)
     } else {
         // Write a temporary beside the destination and rename it over only
         // once it is complete, so a failure never costs the file that was there.
-        const char *linked = linkTarget(outfile);
+        char *linked = linkTarget(outfile);
         const char *target = linked != nullptr ? linked : outfile;
         char *tmp = temporaryName(target);
         std::FILE *fp = std::fopen(tmp, "wb");
@@ -179,6 +179,7 @@ int outputfile(const char *outfile)
             myshutdown(8, "Error writing to output file.\n");
         }
         std::free(tmp);
+        std::free(linked);
     }
 
     std::printf("%d bytes written\n", static_cast<int>(outputbufSize));
@@ -189,9 +190,12 @@ int runConversion(int argc, char **argv)
 {
     ignoreFileSizeSignal();
 
-    inpath = dupString("materialmap.raw");
-    outpath = dupString("HeightmapPrimary.mat");
-    tabpath = dupString("conversiontable.hex");
+    static char defaultInpath[] = "materialmap.raw";
+    static char defaultOutpath[] = "HeightmapPrimary.mat";
+    static char defaultTabpath[] = "conversiontable.hex";
+    inpath = defaultInpath;
+    outpath = defaultOutpath;
+    tabpath = defaultTabpath;
     name = programName(argc > 0 ? argv[0] : nullptr);
 
     parseArgs(argc, argv);

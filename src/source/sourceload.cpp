@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "runstate.h"
 
+#include <cstdlib>
 #include <cstring>
 
 int readinfile(const char *infile)
@@ -17,6 +18,7 @@ int readinfile(const char *infile)
     char *upper = strToUpper(dupString(infile));
     const std::size_t len = std::strlen(upper);
     const int bitmap = len > 0 && upper[len - 1] == 'P';
+    std::free(upper);
 
     long long count;
     if (bitmap) {
