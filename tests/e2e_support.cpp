@@ -200,6 +200,8 @@ std::string matconvPath()
     return fs::path(path).make_preferred().string();
 }
 
+std::string programFileName() { return fs::path(matconvPath()).filename().string(); }
+
 Bytes readFile(const fs::path &p)
 {
     std::ifstream in(p, std::ios::binary);

@@ -72,6 +72,9 @@ private:
 
 // The path of the matconv under test.
 std::string matconvPath();
+// The name the program under test gives itself in its usage and version
+// texts: its file name, "matconv" or on Windows "matconv.exe".
+std::string programFileName();
 
 Bytes readFile(const std::filesystem::path &p);
 void writeFile(const std::filesystem::path &p, const Bytes &bytes);
