@@ -76,8 +76,13 @@ HANDLE inheritableFile(const fs::path &p, DWORD access, DWORD creation)
 // going to files, and waits for it.  The exit code, or -1 for a process that
 // ended by an exception such as an access violation.
 int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
-          const fs::path &outFile, const fs::path &errFile)
+          const fs::path &outFile, const fs::path &errFile, const std::string &shellPrefix)
 {
+    if (!shellPrefix.empty()) {
+        ADD_FAILURE() << "a shell prefix (" << shellPrefix
+                      << ") needs a POSIX shell; guard the test with E2E_POSIX_ONLY";
+        return -1;
+    }
     // The program path is the first word as given, so it reaches the program
     // unchanged as argv[0]; it is quoted only when it holds a blank.
     std::string cmdline = program.find_first_of(" \t") == std::string::npos
@@ -121,7 +126,7 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
 // The console text with its CR LF line endings turned into "\n", after
 // checking that every line ends in CR LF; a bare LF fails the test and the
 // text is given back unchanged, so the comparison shows it.
-std::string consoleLines(const std::string &raw)
+std::string consoleText(const std::string &raw)
 {
     for (std::size_t i = 0; i < raw.size(); ++i) {
         if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) {
@@ -164,6 +169,9 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
+// Lines end in "\n" already.
+std::string consoleText(const std::string &raw) { return raw; }
+
 #endif
 
 RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &program,
@@ -171,21 +179,13 @@ RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &prog
 {
     const fs::path outFile = io / "stdout";
     const fs::path errFile = io / "stderr";
+    // No text of an earlier run may pass for this one's.
+    fs::remove(outFile);
+    fs::remove(errFile);
     RunResult r;
-#if defined(_WIN32)
-    if (!shellPrefix.empty()) {
-        ADD_FAILURE() << "a shell prefix (" << shellPrefix
-                      << ") needs a POSIX shell; guard the test with E2E_POSIX_ONLY";
-        return RunResult{-1, "", "", ""};
-    }
-    r.status = spawn(dir, program, args, outFile, errFile);
-    r.rawOut = slurp(outFile);
-    r.out = consoleLines(r.rawOut);
-#else
     r.status = spawn(dir, program, args, outFile, errFile, shellPrefix);
     r.rawOut = slurp(outFile);
-    r.out = r.rawOut;
-#endif
+    r.out = consoleText(r.rawOut);
     r.err = slurp(errFile);
     return r;
 }
