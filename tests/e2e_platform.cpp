@@ -22,8 +22,7 @@ const std::string exeSuffix = ".exe";
 const std::string exeSuffix = "";
 #endif
 
-// The console text of a run of the four-byte source 01 02 03 04 with the
-// default names and the built-in table, in the host's line endings.
+// Console lines, each ended the host's way.
 std::string lines(const std::vector<std::string> &text)
 {
     std::string out;
