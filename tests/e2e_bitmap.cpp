@@ -463,6 +463,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ExampleBitmap, ScriptRemakesTheCommittedFile)
 {
+    E2E_POSIX_ONLY("runs examples/make-bitmap.sh in a POSIX shell");
     Scratch s("example-remake");
     // The shell runs the script in place of the converter.
     const e2e::RunResult r = s.run({}, std::string("sh '") + MATCONV_EXAMPLES +

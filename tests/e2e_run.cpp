@@ -25,13 +25,13 @@ namespace {
 const std::string defaultHead = "materialmap.raw is the inpath\nHeightmapPrimary.mat is the outpath\n";
 const std::string noTable = "didn't find conversiontable.hex,using built-in\n";
 const std::string usageText =
-    "\nUsage: matconv [options] <source file> <destination path>\n\n"
-    "matconv reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n"
+    "\nUsage: " + e2e::programFileName() + " [options] <source file> <destination path>\n\n" +
+    e2e::programFileName() + " reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n"
     "  \n"
     "-h(elp)  or ? :outputs this help \n"
     "-D(ump) outputs a test file \n"
     "-V(ersion) outputs version data  \n";
-const std::string versionLine = "matconv Version 0.1-a\n";
+const std::string versionLine = e2e::programFileName() + " Version 0.1-a\n";
 
 // What a destination held before the run; faults must leave it so.
 const Bytes oldDestination = {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x11};

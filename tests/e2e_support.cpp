@@ -9,7 +9,17 @@
 #include <sstream>
 #include <stdexcept>
 
-#if !defined(_WIN32)
+#include <gtest/gtest.h>
+
+#if defined(_WIN32)
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#include <windows.h>
+#else
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -19,6 +29,120 @@ namespace fs = std::filesystem;
 namespace e2e {
 
 namespace {
+
+std::string slurp(const fs::path &p)
+{
+    std::ifstream in(p, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+#if defined(_WIN32)
+
+// One argument as the C runtime's command-line parser reads it back: quoted
+// when it holds blanks or quotes or is empty, with the backslashes before a
+// quote doubled.
+std::string quoteArg(const std::string &s)
+{
+    if (!s.empty() && s.find_first_of(" \t\"") == std::string::npos)
+        return s;
+    std::string q = "\"";
+    std::size_t backslashes = 0;
+    for (char c : s) {
+        if (c == '\\') {
+            ++backslashes;
+            continue;
+        }
+        q.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+        backslashes = 0;
+        q += c;
+    }
+    q.append(2 * backslashes, '\\');
+    return q + "\"";
+}
+
+HANDLE inheritableFile(const fs::path &p, DWORD access, DWORD creation)
+{
+    SECURITY_ATTRIBUTES sa{};
+    sa.nLength = sizeof sa;
+    sa.bInheritHandle = TRUE;
+    HANDLE h = CreateFileW(p.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                           creation, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        throw std::runtime_error("cannot open " + p.string());
+    return h;
+}
+
+// Starts program directly (no shell) in dir with standard output and error
+// going to files, and waits for it.  The exit code, or -1 for a process that
+// ended by an exception such as an access violation.
+int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
+          const fs::path &outFile, const fs::path &errFile, const std::string &shellPrefix)
+{
+    if (!shellPrefix.empty()) {
+        ADD_FAILURE() << "a shell prefix (" << shellPrefix
+                      << ") needs a POSIX shell; guard the test with E2E_POSIX_ONLY";
+        return -1;
+    }
+    // The program path is the first word as given, so it reaches the program
+    // unchanged as argv[0]; it is quoted only when it holds a blank.
+    std::string cmdline = program.find_first_of(" \t") == std::string::npos
+                              ? program
+                              : "\"" + program + "\"";
+    for (const std::string &a : args)
+        cmdline += " " + quoteArg(a);
+
+    HANDLE in = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
+    HANDLE out = inheritableFile(outFile, GENERIC_WRITE, CREATE_ALWAYS);
+    HANDLE err = inheritableFile(errFile, GENERIC_WRITE, CREATE_ALWAYS);
+    STARTUPINFOA si{};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = in;
+    si.hStdOutput = out;
+    si.hStdError = err;
+    PROCESS_INFORMATION pi{};
+    std::vector<char> line(cmdline.begin(), cmdline.end());
+    line.push_back('\0');
+    const std::string cwd = dir.string();
+    // A relative program path counts from dir, as when typed in a console
+    // there; the command line still carries it as given.
+    const std::string application = (dir / program).string();
+    const BOOL started = CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, cwd.c_str(), &si, &pi);
+    CloseHandle(in);
+    CloseHandle(out);
+    CloseHandle(err);
+    if (!started)
+        throw std::runtime_error("cannot start " + cmdline);
+    WaitForSingleObject(pi.hProcess, INFINITE);
+    DWORD code = 0;
+    GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    // Exception codes (0xC0000005 and the like) mean the program crashed.
+    return code >= 0xC0000000u ? -1 : static_cast<int>(code);
+}
+
+// The console text with its CR LF line endings turned into "\n", after
+// checking that every line ends in CR LF; a bare LF fails the test and the
+// text is given back unchanged, so the comparison shows it.
+std::string consoleText(const std::string &raw)
+{
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\n' && (i == 0 || raw[i - 1] != '\r')) {
+            ADD_FAILURE() << "console line without CR before its LF at byte " << i;
+            return raw;
+        }
+    }
+    std::string text;
+    for (std::size_t i = 0; i < raw.size(); ++i) {
+        if (!(raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n'))
+            text += raw[i];
+    }
+    return text;
+}
+
+#else
 
 std::string quote(const std::string &s)
 {
@@ -33,10 +157,37 @@ std::string quote(const std::string &s)
     return q + "'";
 }
 
-std::string slurp(const fs::path &p)
+int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
+          const fs::path &outFile, const fs::path &errFile, const std::string &shellPrefix)
 {
-    std::ifstream in(p, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::ostringstream cmd;
+    cmd << "cd " << quote(dir.string()) << " && " << shellPrefix << " " << quote(program);
+    for (const std::string &a : args)
+        cmd << ' ' << quote(a);
+    cmd << " >" << quote(outFile.string()) << " 2>" << quote(errFile.string()) << " </dev/null";
+    const int raw = std::system(cmd.str().c_str());
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+}
+
+// Lines end in "\n" already.
+std::string consoleText(const std::string &raw) { return raw; }
+
+#endif
+
+RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &program,
+                const std::vector<std::string> &args, const std::string &shellPrefix)
+{
+    const fs::path outFile = io / "stdout";
+    const fs::path errFile = io / "stderr";
+    // No text of an earlier run may pass for this one's.
+    fs::remove(outFile);
+    fs::remove(errFile);
+    RunResult r;
+    r.status = spawn(dir, program, args, outFile, errFile, shellPrefix);
+    r.rawOut = slurp(outFile);
+    r.out = consoleText(r.rawOut);
+    r.err = slurp(errFile);
+    return r;
 }
 
 } // namespace
@@ -44,8 +195,12 @@ std::string slurp(const fs::path &p)
 std::string matconvPath()
 {
     const char *env = std::getenv("MATCONV_EXE");
-    return env != nullptr && env[0] != '\0' ? env : MATCONV_EXE;
+    const std::string path = env != nullptr && env[0] != '\0' ? env : MATCONV_EXE;
+    // Started the way a Windows user would name it: with backslashes.
+    return fs::path(path).make_preferred().string();
 }
+
+std::string programFileName() { return fs::path(matconvPath()).filename().string(); }
 
 Bytes readFile(const fs::path &p)
 {
@@ -79,7 +234,7 @@ Scratch::Scratch(const std::string &label)
 {
     static std::atomic<unsigned> counter{0};
 #if defined(_WIN32)
-    const unsigned long pid = 0;
+    const unsigned long pid = static_cast<unsigned long>(GetCurrentProcessId());
 #else
     const unsigned long pid = static_cast<unsigned long>(getpid());
 #endif
@@ -130,24 +285,12 @@ std::vector<std::string> Scratch::listing() const
 
 RunResult Scratch::run(const std::vector<std::string> &args, const std::string &shellPrefix) const
 {
-    const fs::path outFile = io_ / "stdout";
-    const fs::path errFile = io_ / "stderr";
-    std::ostringstream cmd;
-    cmd << "cd " << quote(dir_.string()) << " && " << shellPrefix << " " << quote(matconvPath());
-    for (const std::string &a : args)
-        cmd << ' ' << quote(a);
-    cmd << " >" << quote(outFile.string()) << " 2>" << quote(errFile.string()) << " </dev/null";
+    return runIn(dir_, io_, matconvPath(), args, shellPrefix);
+}
 
-    const int raw = std::system(cmd.str().c_str());
-    RunResult r;
-#if defined(_WIN32)
-    r.status = raw;
-#else
-    r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-#endif
-    r.out = slurp(outFile);
-    r.err = slurp(errFile);
-    return r;
+RunResult Scratch::runProgram(const std::string &program, const std::vector<std::string> &args) const
+{
+    return runIn(dir_, io_, program, args, "");
 }
 
 } // namespace e2e

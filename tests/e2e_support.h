@@ -16,9 +16,28 @@ using Bytes = std::vector<unsigned char>;
 
 struct RunResult {
     int status;       // exit status, or -1 when the process did not exit normally
-    std::string out;  // everything printed on standard output
+    std::string out;  // everything printed on standard output, lines ending in "\n"
     std::string err;  // everything printed on standard error (must stay empty)
+    // Standard output byte for byte.  On Windows the console text ends its
+    // lines in CR LF; run() checks that every line does before it gives the
+    // text in out with plain "\n" endings.  Elsewhere rawOut equals out.
+    std::string rawOut;
 };
+
+// The console's line ending for the host the tests run on.
+#if defined(_WIN32)
+inline constexpr const char *consoleNewline = "\r\n";
+#else
+inline constexpr const char *consoleNewline = "\n";
+#endif
+
+// Put first in a test that needs a POSIX host (a shell prefix such as ulimit,
+// a fifo, /dev/full, file modes): on Windows the test is skipped, saying why.
+#if defined(_WIN32)
+#define E2E_POSIX_ONLY(why) GTEST_SKIP() << "needs a POSIX host: " << (why)
+#else
+#define E2E_POSIX_ONLY(why) static_cast<void>(why)
+#endif
 
 // A fresh empty folder under the system's temporary folder, removed again
 // by the destructor.
@@ -40,8 +59,11 @@ public:
     std::vector<std::string> listing() const;
 
     // Runs matconv with args in this folder.  shellPrefix is put before the
-    // program in a POSIX shell command line (for example "ulimit -f 8;").
+    // program in a POSIX shell command line (for example "ulimit -f 8;"); on
+    // Windows a test that passes one fails, so guard it with E2E_POSIX_ONLY.
     RunResult run(const std::vector<std::string> &args, const std::string &shellPrefix = "") const;
+    // Like run, with program started as given (its path becomes argv[0]).
+    RunResult runProgram(const std::string &program, const std::vector<std::string> &args) const;
 
 private:
     std::filesystem::path dir_;
@@ -50,6 +72,9 @@ private:
 
 // The path of the matconv under test.
 std::string matconvPath();
+// The name the program under test gives itself in its usage and version
+// texts: its file name, "matconv" or on Windows "matconv.exe".
+std::string programFileName();
 
 Bytes readFile(const std::filesystem::path &p);
 void writeFile(const std::filesystem::path &p, const Bytes &bytes);

@@ -62,10 +62,18 @@ char *linkTarget(const char *path)
 
 void copyPermissions(const char *from, const char *to)
 {
+#if defined(_WIN32)
+    // Windows permissions are only the read-only attribute.  Copied onto the
+    // temporary, it would make a temporary that cannot be renamed over the
+    // destination undeletable too; a read-only destination is kept instead.
+    static_cast<void>(from);
+    static_cast<void>(to);
+#else
     std::error_code ec;
     const fs::file_status st = fs::status(fs::path(from), ec);
     if (!ec)
         fs::permissions(fs::path(to), st.permissions(), ec);
+#endif
 }
 
 int replaceFile(const char *from, const char *to)
