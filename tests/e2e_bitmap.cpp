@@ -461,17 +461,6 @@ INSTANTIATE_TEST_SUITE_P(
 // ---------------------------------------------------------------------------
 // The example map in examples/.
 
-TEST(ExampleBitmap, ScriptRemakesTheCommittedFile)
-{
-    E2E_POSIX_ONLY("runs examples/make-bitmap.sh in a POSIX shell");
-    Scratch s("example-remake");
-    // The shell runs the script in place of the converter.
-    const e2e::RunResult r = s.run({}, std::string("sh '") + MATCONV_EXAMPLES +
-                                           "/make-bitmap.sh' remade.bmp || exit 99; exit 0;");
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
-    EXPECT_EQ(s.read("remade.bmp"), e2e::readFile(std::string(MATCONV_EXAMPLES) + "/materialmap.bmp"));
-}
-
 TEST(ExampleBitmap, ConvertsEveryMaterialCode)
 {
     Scratch s("example-convert");

@@ -20,8 +20,15 @@
 #endif
 #include <windows.h>
 #else
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+extern char **environ;
 #endif
 
 namespace fs = std::filesystem;
@@ -76,11 +83,11 @@ HANDLE inheritableFile(const fs::path &p, DWORD access, DWORD creation)
 // going to files, and waits for it.  The exit code, or -1 for a process that
 // ended by an exception such as an access violation.
 int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
-          const fs::path &outFile, const fs::path &errFile, const std::string &shellPrefix)
+          const fs::path &outFile, const fs::path &errFile, const RunOptions &options)
 {
-    if (!shellPrefix.empty()) {
-        ADD_FAILURE() << "a shell prefix (" << shellPrefix
-                      << ") needs a POSIX shell; guard the test with E2E_POSIX_ONLY";
+    if (!options.env.empty() || options.fileSizeLimit >= 0 || options.unprivileged || options.umask >= 0 ||
+        !options.ignoredSignals.empty()) {
+        ADD_FAILURE() << "run options need a POSIX host; guard the test with E2E_POSIX_ONLY";
         return -1;
     }
     // The program path is the first word as given, so it reaches the program
@@ -144,29 +151,93 @@ std::string consoleText(const std::string &raw)
 
 #else
 
-std::string quote(const std::string &s)
+// Starts program in dir with standard input from /dev/null and standard
+// output and error going to files.  No shell is involved: the arguments reach
+// the program as given.  Everything the child needs is prepared before the
+// fork, so that the child only makes system calls before it runs the program.
+int startProcess(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
+                 const fs::path &outFile, const fs::path &errFile, const RunOptions &options)
 {
-    // POSIX shell single quotes; a quote inside is closed, escaped and reopened.
-    std::string q = "'";
-    for (char c : s) {
-        if (c == '\'')
-            q += "'\\''";
-        else
-            q += c;
+    std::vector<std::string> argStore{program};
+    argStore.insert(argStore.end(), args.begin(), args.end());
+    std::vector<char *> argv;
+    for (std::string &a : argStore)
+        argv.push_back(&a[0]);
+    argv.push_back(nullptr);
+
+    std::vector<std::string> envStore;
+    for (char **e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        bool replaced = false;
+        for (const auto &kv : options.env)
+            replaced = replaced || entry.compare(0, kv.first.size() + 1, kv.first + "=") == 0;
+        if (!replaced)
+            envStore.push_back(entry);
     }
-    return q + "'";
+    for (const auto &kv : options.env)
+        envStore.push_back(kv.first + "=" + kv.second);
+    std::vector<char *> envp;
+    for (std::string &e : envStore)
+        envp.push_back(&e[0]);
+    envp.push_back(nullptr);
+
+    const std::string dirPath = dir.string();
+    const std::string outPath = outFile.string();
+    const std::string errPath = errFile.string();
+    const bool drop = options.unprivileged && geteuid() == 0;
+
+    const pid_t pid = fork();
+    if (pid < 0)
+        throw std::runtime_error("cannot fork");
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || dup2(err, 2) < 0)
+            _exit(125);
+        if (chdir(dirPath.c_str()) != 0)
+            _exit(125);
+        if (options.fileSizeLimit >= 0) {
+            struct rlimit lim;
+            lim.rlim_cur = lim.rlim_max = static_cast<rlim_t>(options.fileSizeLimit);
+            if (setrlimit(RLIMIT_FSIZE, &lim) != 0)
+                _exit(125);
+        }
+        if (options.umask >= 0)
+            umask(static_cast<mode_t>(options.umask));
+        // Ignored signals stay ignored across the exec; caught ones do not.
+        for (int sig : options.ignoredSignals)
+            signal(sig, SIG_IGN);
+        if (drop && (setgroups(0, nullptr) != 0 || setgid(unprivilegedGid) != 0 ||
+                     setuid(unprivilegedUid) != 0))
+            _exit(125);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+    return static_cast<int>(pid);
+}
+
+// Waits for a started process: its exit status, or -1 when a signal ended it.
+int waitProcess(int pid, int *termSignal)
+{
+    int raw = 0;
+    while (waitpid(static_cast<pid_t>(pid), &raw, 0) < 0) {
+        if (errno != EINTR)
+            throw std::runtime_error("cannot wait for the run");
+    }
+    if (termSignal != nullptr)
+        *termSignal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
+    if (WIFEXITED(raw) && (WEXITSTATUS(raw) == 125 || WEXITSTATUS(raw) == 127))
+        ADD_FAILURE() << "the harness could not set up or start the run (status " << WEXITSTATUS(raw) << ")";
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
 }
 
 int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
-          const fs::path &outFile, const fs::path &errFile, const std::string &shellPrefix)
+          const fs::path &outFile, const fs::path &errFile, const RunOptions &options)
 {
-    std::ostringstream cmd;
-    cmd << "cd " << quote(dir.string()) << " && " << shellPrefix << " " << quote(program);
-    for (const std::string &a : args)
-        cmd << ' ' << quote(a);
-    cmd << " >" << quote(outFile.string()) << " 2>" << quote(errFile.string()) << " </dev/null";
-    const int raw = std::system(cmd.str().c_str());
-    return WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+    // A relative program path counts from dir (the child runs it from
+    // there), as when typed in a shell there.
+    return waitProcess(startProcess(dir, program, args, outFile, errFile, options), nullptr);
 }
 
 // Lines end in "\n" already.
@@ -175,7 +246,7 @@ std::string consoleText(const std::string &raw) { return raw; }
 #endif
 
 RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &program,
-                const std::vector<std::string> &args, const std::string &shellPrefix)
+                const std::vector<std::string> &args, const RunOptions &options)
 {
     const fs::path outFile = io / "stdout";
     const fs::path errFile = io / "stderr";
@@ -183,7 +254,7 @@ RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &prog
     fs::remove(outFile);
     fs::remove(errFile);
     RunResult r;
-    r.status = spawn(dir, program, args, outFile, errFile, shellPrefix);
+    r.status = spawn(dir, program, args, outFile, errFile, options);
     r.rawOut = slurp(outFile);
     r.out = consoleText(r.rawOut);
     r.err = slurp(errFile);
@@ -283,14 +354,60 @@ std::vector<std::string> Scratch::listing() const
     return names;
 }
 
-RunResult Scratch::run(const std::vector<std::string> &args, const std::string &shellPrefix) const
+RunResult Scratch::run(const std::vector<std::string> &args, const RunOptions &options) const
 {
-    return runIn(dir_, io_, matconvPath(), args, shellPrefix);
+    return runIn(dir_, io_, matconvPath(), args, options);
 }
 
 RunResult Scratch::runProgram(const std::string &program, const std::vector<std::string> &args) const
 {
-    return runIn(dir_, io_, program, args, "");
+    return runIn(dir_, io_, program, args, RunOptions{});
 }
+
+bool runningAsRoot()
+{
+#if defined(_WIN32)
+    return false;
+#else
+    return geteuid() == 0;
+#endif
+}
+
+void Scratch::giveToUnprivilegedUser() const
+{
+#if !defined(_WIN32)
+    if (!runningAsRoot())
+        return;
+    const auto give = [](const fs::path &p) {
+        if (lchown(p.c_str(), unprivilegedUid, unprivilegedGid) != 0)
+            throw std::runtime_error("cannot hand " + p.string() + " to the unprivileged user");
+    };
+    give(dir_);
+    for (const auto &entry : fs::recursive_directory_iterator(dir_))
+        give(entry.path());
+#endif
+}
+
+#if !defined(_WIN32)
+Scratch::Started Scratch::start(const std::vector<std::string> &args, int slot,
+                                const RunOptions &options) const
+{
+    Started st;
+    st.outFile = io_ / ("stdout." + std::to_string(slot));
+    st.errFile = io_ / ("stderr." + std::to_string(slot));
+    st.pid = startProcess(dir_, matconvPath(), args, st.outFile, st.errFile, options);
+    return st;
+}
+
+RunResult Scratch::finish(const Started &started, int *termSignal) const
+{
+    RunResult r;
+    r.status = waitProcess(started.pid, termSignal);
+    r.rawOut = slurp(started.outFile);
+    r.out = r.rawOut;
+    r.err = slurp(started.errFile);
+    return r;
+}
+#endif
 
 } // namespace e2e

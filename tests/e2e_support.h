@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace e2e {
@@ -31,13 +32,37 @@ inline constexpr const char *consoleNewline = "\r\n";
 inline constexpr const char *consoleNewline = "\n";
 #endif
 
-// Put first in a test that needs a POSIX host (a shell prefix such as ulimit,
-// a fifo, /dev/full, file modes): on Windows the test is skipped, saying why.
+// Put first in a test that needs a POSIX host (a file-size limit, a fifo,
+// /dev/full, file modes, another user): on Windows the test is skipped,
+// saying why.
 #if defined(_WIN32)
 #define E2E_POSIX_ONLY(why) GTEST_SKIP() << "needs a POSIX host: " << (why)
 #else
 #define E2E_POSIX_ONLY(why) static_cast<void>(why)
 #endif
+
+// How a run is started, beyond its arguments.  Everything but env needs a
+// POSIX host; a test that sets it there must be guarded with E2E_POSIX_ONLY.
+struct RunOptions {
+    // Variables added to (or replacing in) the environment of the run.
+    std::vector<std::pair<std::string, std::string>> env;
+    // The largest file the run may write, in bytes (RLIMIT_FSIZE); -1 for none.
+    long long fileSizeLimit = -1;
+    // Run as the unprivileged user of unprivilegedUid() when the tests run
+    // as root, so that file permissions bind; as the tests' own user else.
+    bool unprivileged = false;
+    // The run's umask, or -1 to keep the tests' own.
+    int umask = -1;
+    // Signals the run starts with ignored, as under nohup.
+    std::vector<int> ignoredSignals;
+};
+
+// The user and group an unprivileged run takes when the tests run as root
+// ("nobody" on Debian).
+constexpr unsigned unprivilegedUid = 65534;
+constexpr unsigned unprivilegedGid = 65534;
+// 1 when the tests run as root, where permissions do not bind.
+bool runningAsRoot();
 
 // A fresh empty folder under the system's temporary folder, removed again
 // by the destructor.
@@ -58,12 +83,30 @@ public:
     // The names of the entries in the folder, sorted.
     std::vector<std::string> listing() const;
 
-    // Runs matconv with args in this folder.  shellPrefix is put before the
-    // program in a POSIX shell command line (for example "ulimit -f 8;"); on
-    // Windows a test that passes one fails, so guard it with E2E_POSIX_ONLY.
-    RunResult run(const std::vector<std::string> &args, const std::string &shellPrefix = "") const;
+    // Runs matconv with args in this folder, standard input from the null
+    // device, and waits for it.
+    RunResult run(const std::vector<std::string> &args, const RunOptions &options = {}) const;
     // Like run, with program started as given (its path becomes argv[0]).
     RunResult runProgram(const std::string &program, const std::vector<std::string> &args) const;
+
+    // Hands the folder and everything in it to the unprivileged user, when
+    // the tests run as root, so that an unprivileged run may write there.
+    void giveToUnprivilegedUser() const;
+
+#if !defined(_WIN32)
+    // A run started without waiting for it, for signals and concurrent runs.
+    struct Started {
+        int pid;
+        std::filesystem::path outFile;
+        std::filesystem::path errFile;
+    };
+    // Starts matconv like run(); `slot` keeps the captured output of runs
+    // going at the same time apart.
+    Started start(const std::vector<std::string> &args, int slot, const RunOptions &options = {}) const;
+    // Waits for a started run.  status is its exit status, or -1 when it
+    // did not exit normally; termSignal is the signal that ended it, or 0.
+    RunResult finish(const Started &started, int *termSignal = nullptr) const;
+#endif
 
 private:
     std::filesystem::path dir_;

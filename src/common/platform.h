@@ -1,5 +1,5 @@
 // The few services whose spelling differs between Windows and POSIX hosts.
-// Everything platform-specific in the program goes through here.
+// Everything host-specific in the program goes through here.
 #ifndef MATCONV_PLATFORM_H
 #define MATCONV_PLATFORM_H
 
@@ -11,22 +11,72 @@
 int seek64(std::FILE *fp, long long offset, int whence);
 long long tell64(std::FILE *fp);
 
-// 1 when path names a regular file (following links), else 0.
-int isRegularFile(const char *path);
+// Opens path for binary reading when it names a regular file (following
+// links), else nullptr.  A fifo or device is never opened in a way that could
+// block, even when it appears at the name between a check and the open.
+std::FILE *openRegularForReading(const char *path);
 
-// How the destination path stands before it is written.
-enum DestinationKind { destMissing, destRegular, destOther };
-DestinationKind destinationKind(const char *path);
+// 1 when path, with its links followed, names something (whatever its kind
+// and whether or not it can be read); 0 when nothing is there, a dangling
+// link included.
+int pathExists(const char *path);
 
-// When path is a symbolic link, a copy of the path of the file it finally
-// names, so the link itself survives the write; otherwise nullptr.
-char *linkTarget(const char *path);
+// ---------------------------------------------------------------------------
+// Replacing a file without ever losing the one that was there.
+//
+// One replacement at a time: openTarget, then openTemporary (or openInPlace),
+// any number of writeOutput calls, then finishTemporary and replaceTarget (or
+// closeInPlace).  discardTemporary undoes whatever has been made so far.
 
-// Gives the freshly written file the permissions of the file it replaces.
-void copyPermissions(const char *from, const char *to);
+// How the file that a write to a path has to replace stands.
+enum TargetKind {
+    targetMissing,  // nothing there yet: the new file is created
+    targetRegular,  // a regular file, replaced whole
+    targetOther,    // a device, pipe or folder: written in place
+    targetRefused   // cannot be examined, is a dangling link, or this user may not write it
+};
 
-// Renames from over to, replacing an existing file.  1 on success.
-int replaceFile(const char *from, const char *to);
+// Finds what a write to path must replace, following links to the file they
+// finally name, and keeps its folder at hand for the steps that follow.
+TargetKind openTarget(const char *path);
+
+// Creates this run's own temporary file beside the target: exclusively,
+// never through a link, nameless where the host allows, and with the mode
+// (and, for root, the owner) the target keeps.  An interruption from here on
+// removes it.  1 on success.
+int openTemporary();
+
+// Opens the target itself for writing, for a device or pipe.  1 on success.
+int openInPlace();
+
+// Writes size bytes to the file opened last.  1 when all of them went out.
+int writeOutput(const unsigned char *data, std::size_t size);
+
+// Flushes the temporary's data to the disk and closes it, naming it where it
+// was nameless.  1 on success.
+int finishTemporary();
+
+// Renames the finished temporary over the target, then flushes the folder
+// (a failure of that last flush is not reported: the new file is complete
+// and in place by then).  1 on success.
+int replaceTarget();
+
+// Closes a file written in place.  1 on success.
+int closeInPlace();
+
+// Removes the temporary, if any, and closes what a replacement has opened.
+void discardTemporary();
+
+// The temporary's name pattern, for the tests: a fixed prefix and suffix
+// around 16 random hexadecimal digits, the same length whatever the target.
+#define MATCONV_TEMPORARY_PREFIX ".matconv-"
+#define MATCONV_TEMPORARY_SUFFIX ".tmp"
+
+// When 0, openTemporary always makes a named temporary.  Only tests turn the
+// nameless kind off, to cover the hosts and file systems that lack it.
+extern int namelessTemporaries;
+
+// ---------------------------------------------------------------------------
 
 // Lets a write past a file-size limit fail with an error the writer can
 // report, instead of killing the process with a half-written temporary.

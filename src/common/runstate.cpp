@@ -36,9 +36,7 @@ int isFile(const char *str)
 {
     // Only a regular file counts: opening a pipe would block, and a folder is
     // never a map or a table.
-    if (!isRegularFile(str))
-        return 0;
-    std::FILE *fp = std::fopen(str, "rb");
+    std::FILE *fp = openRegularForReading(str);
     if (fp == nullptr)
         return 0;
     std::fclose(fp);

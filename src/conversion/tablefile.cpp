@@ -1,12 +1,13 @@
 #include "conversion.h"
 
+#include "platform.h"
 #include "runstate.h"
 
 #include <cstdio>
 
 int readintable(const char *infile)
 {
-    std::FILE *fp = std::fopen(infile, "rb");
+    std::FILE *fp = openRegularForReading(infile);
     if (fp == nullptr)
         myshutdown(7, "Error opening table file.\n");
 

@@ -4,6 +4,7 @@
 #include "platform.h"
 #include "runstate.h"
 #include "sourceload.h"
+#include "writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -37,33 +38,6 @@ char switchLetter(const char *arg)
 long floorDiv256(long v)
 {
     return v >= 0 ? v / 256 : -((-v + 255) / 256);
-}
-
-// Writes outputbufSize bytes of outdata to fp, then flushes and closes it.
-// 1 only when every step succeeded; a count of 0 is a failed write.
-int writeAndClose(std::FILE *fp)
-{
-    int ok = outputbufSize > 0 &&
-             std::fwrite(outdata, static_cast<std::size_t>(outputbufSize), 1, fp) == 1 &&
-             std::fflush(fp) == 0;
-    if (std::fclose(fp) != 0)
-        ok = 0;
-    return ok;
-}
-
-// A name beside target that no file has yet, for the temporary copy.
-char *temporaryName(const char *target)
-{
-    const std::size_t len = std::strlen(target);
-    char *tmp = static_cast<char *>(std::calloc(len + 32, 1));
-    if (tmp == nullptr)
-        myshutdown(3, "Error duplicating string.\n");
-    for (int n = 0; n < 1000; ++n) {
-        std::snprintf(tmp, len + 32, "%s.%d.tmp", target, n);
-        if (destinationKind(tmp) == destMissing)
-            return tmp;
-    }
-    myshutdown(8, "Error opening output file.\n");
 }
 
 } // namespace
@@ -116,6 +90,17 @@ void parseArgs(int argc, char **argv)
                         MATCONV_VERSION_SUFFIX);
             std::exit(0);
         case 'D':
+            // A path right after the switch names the test file's
+            // destination; nothing may follow it.
+            if (i + 1 < argc && switchLetter(argv[i + 1]) == 0) {
+                if (positional >= 2)
+                    std::free(outpath);  // the destination given before it
+                outpath = dupString(argv[i + 1]);
+                if (i + 2 < argc) {
+                    std::printf("What do I do with this: %s ? \n", argv[i + 2]);
+                    std::exit(usageErrorStatus);
+                }
+            }
             outputbufSize = testfill(testFileBytes);
             outputfile(outpath);
             std::exit(0);
@@ -146,46 +131,6 @@ std::int32_t testfill(std::int32_t length)
     return x;
 }
 
-int outputfile(const char *outfile)
-{
-    if (isBmp)
-        outputbufSize = res * 2 * res;
-
-    const DestinationKind kind = destinationKind(outfile);
-    if (kind == destOther) {
-        // A device or pipe cannot be replaced by renaming; write it in place.
-        std::FILE *fp = std::fopen(outfile, "wb");
-        if (fp == nullptr)
-            myshutdown(8, "Error opening output file.\n");
-        if (!writeAndClose(fp))
-            myshutdown(8, "Error writing to output file.\n");
-    } else {
-        // Write a temporary beside the destination and rename it over only
-        // once it is complete, so a failure never costs the file that was there.
-        char *linked = linkTarget(outfile);
-        const char *target = linked != nullptr ? linked : outfile;
-        char *tmp = temporaryName(target);
-        std::FILE *fp = std::fopen(tmp, "wb");
-        if (fp == nullptr)
-            myshutdown(8, "Error opening output file.\n");
-        if (!writeAndClose(fp)) {
-            std::remove(tmp);
-            myshutdown(8, "Error writing to output file.\n");
-        }
-        if (kind == destRegular)
-            copyPermissions(target, tmp);
-        if (!replaceFile(tmp, target)) {
-            std::remove(tmp);
-            myshutdown(8, "Error writing to output file.\n");
-        }
-        std::free(tmp);
-        std::free(linked);
-    }
-
-    std::printf("%d bytes written\n", static_cast<int>(outputbufSize));
-    return 1;
-}
-
 int runConversion(int argc, char **argv)
 {
     ignoreFileSizeSignal();
@@ -203,7 +148,9 @@ int runConversion(int argc, char **argv)
     std::printf("%s is the inpath\n", inpath);
     std::printf("%s is the outpath\n", outpath);
 
-    if (isFile(tabpath))
+    // A table file that is there but cannot be read is a fault, not a
+    // reason to convert with another table.
+    if (pathExists(tabpath))
         readintable(tabpath);
     else
         std::printf("didn't find conversiontable.hex,using built-in\n");

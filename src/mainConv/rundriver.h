@@ -26,8 +26,4 @@ const char *programName(const char *argv0);
 // at a time, until at least length bytes are filled; returns the count.
 std::int32_t testfill(std::int32_t length);
 
-// Writes the first outputbufSize bytes of outdata (2 x res x res for a
-// bitmap) to outfile, without ever losing the file that was there.
-int outputfile(const char *outfile);
-
 #endif

@@ -9,7 +9,7 @@
 
 int readinfile(const char *infile)
 {
-    std::FILE *fp = std::fopen(infile, "rb");
+    std::FILE *fp = openRegularForReading(infile);
     if (fp == nullptr)
         myshutdown(7, "Error opening input file.\n");
 
