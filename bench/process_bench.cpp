@@ -2,8 +2,8 @@
 // same number of source bytes as the floor.  The buffers are the program's
 // own; after the first iteration their pages are resident, so this measures
 // the loop alone, not the page faults of a fresh process.
-#include "conversion.h"
-#include "runstate.h"
+#include "conversion/conversion.h"
+#include "common/runstate.h"
 
 #include <benchmark/benchmark.h>
 

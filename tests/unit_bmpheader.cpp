@@ -1,5 +1,5 @@
 // Decoding of the bitmap header records from their little-endian bytes.
-#include "bmpheader.h"
+#include "source/bmpheader.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The conversion of loaded source bytes into destination samples.
-#include "conversion.h"
-#include "runstate.h"
+#include "conversion/conversion.h"
+#include "common/runstate.h"
 
 #include <gtest/gtest.h>
 

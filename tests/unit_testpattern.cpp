@@ -1,7 +1,7 @@
 // The "/D" test pattern and the program name taken from the program path.
-#include "rundriver.h"
+#include "mainConv/rundriver.h"
 #include "reference_pattern.h"
-#include "runstate.h"
+#include "common/runstate.h"
 
 #include <gtest/gtest.h>
 

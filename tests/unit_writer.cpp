@@ -2,9 +2,9 @@
 // nameless one most Linux file systems make, and the named one every other
 // host and file system gets.  The end-to-end tests see only the kind the
 // tests' own folder allows, so the named kind is forced here.
-#include "platform.h"
-#include "runstate.h"
-#include "writer.h"
+#include "common/platform.h"
+#include "common/runstate.h"
+#include "mainConv/writer.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #define _CRT_RAND_S
 #endif
 
-#include "platform.h"
+#include "common/platform.h"
 
 #include <cerrno>
 #include <climits>

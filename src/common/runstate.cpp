@@ -1,6 +1,7 @@
-#include "runstate.h"
+#include "common/runstate.h"
 
-#include "platform.h"
+#include "common/platform.h"
+#include "common/shutdown.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -17,20 +18,6 @@ std::int32_t outputbufSize;
 int depth;
 int isBmp;
 std::int32_t res;
-
-void myshutdown(int err, const char *string)
-{
-    std::printf("%s\n", string);
-    // exit() flushes standard output and closes every stream still open.
-    std::exit(err);
-}
-
-void myshutdownWith(int err, const char *fmt, const char *arg)
-{
-    std::printf(fmt, arg);
-    std::printf("\n");
-    std::exit(err);
-}
 
 int isFile(const char *str)
 {
@@ -61,7 +48,7 @@ char *dupString(const char *str)
     const std::size_t len = std::strlen(str);
     char *copy = static_cast<char *>(std::calloc(len + 1, 1));
     if (copy == nullptr)
-        myshutdown(3, "Error duplicating string.\n");
+        myshutdown(exitOutOfMemory, "Error duplicating string.\n");
     std::memcpy(copy, str, len);
     return copy;
 }

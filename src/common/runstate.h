@@ -6,8 +6,18 @@
 #include <cstdint>
 #include <cstdio>
 
+// Spells a limit out in the messages that name it.
+#define MATCONV_STRINGIFY_VALUE(x) #x
+#define MATCONV_STRINGIFY(x) MATCONV_STRINGIFY_VALUE(x)
+
 // Both buffers hold this many bytes; no source or destination may be larger.
-constexpr std::int32_t bufferSize = 67108864;
+#define MATCONV_BUFFER_BYTES 67108864
+constexpr std::int32_t bufferSize = MATCONV_BUFFER_BYTES;
+
+// Entries of the translation table, one per byte value; a table file may
+// hold at most this many.
+#define MATCONV_TABLE_ENTRIES 256
+constexpr int tableEntries = MATCONV_TABLE_ENTRIES;
 
 extern char *inpath;
 extern char *outpath;
@@ -17,18 +27,13 @@ extern char *tabpath;
 extern unsigned char indata[bufferSize];
 extern unsigned char outdata[bufferSize];
 
-extern unsigned char Translate[256];
+extern unsigned char Translate[tableEntries];
 
 extern std::int32_t inputbufSize;
 extern std::int32_t outputbufSize;
 extern int depth;
 extern int isBmp;
 extern std::int32_t res;
-
-// Prints the message and one more newline, then ends the process with status err.
-[[noreturn]] void myshutdown(int err, const char *string);
-// Like myshutdown, with the message formatted from fmt and one string argument.
-[[noreturn]] void myshutdownWith(int err, const char *fmt, const char *arg);
 
 // 1 when str names a regular file that opens for binary reading, else 0.
 int isFile(const char *str);

@@ -1,7 +1,7 @@
-#include "conversion.h"
+#include "conversion/conversion.h"
 
-#include "platform.h"
-#include "runstate.h"
+#include "common/platform.h"
+#include "common/runstate.h"
 
 // Built-in BF1942-to-BF2 material codes.  Only codes 0 to 15 occur in BF1942
 // maps; every other code maps to 0.

@@ -12,7 +12,4 @@ std::int32_t process();
 // Loads the table file over the leading entries of Translate.
 int readintable(const char *infile);
 
-// The table's size limit: a table file may hold at most this many entries.
-constexpr int tableEntries = 256;
-
 #endif

@@ -1,4 +1,4 @@
-#include "rundriver.h"
+#include "mainConv/rundriver.h"
 
 int main(int argc, char **argv)
 {

@@ -1,10 +1,12 @@
-#include "rundriver.h"
+#include "mainConv/rundriver.h"
 
-#include "conversion.h"
-#include "platform.h"
-#include "runstate.h"
-#include "sourceload.h"
-#include "writer.h"
+#include "conversion/conversion.h"
+#include "common/platform.h"
+#include "common/runstate.h"
+#include "common/shutdown.h"
+#include "source/sourceload.h"
+#include "mainConv/version.h"
+#include "mainConv/writer.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -16,9 +18,6 @@ namespace {
 
 // Bytes of the "/D" test file: 512 x 512 samples of 16 bits.
 constexpr std::int32_t testFileBytes = 524288;
-
-// Exit status for a command line the program cannot act on.
-constexpr int usageErrorStatus = 2;
 
 // The switch letter of arg, or 0 when arg is not a switch.  A switch is two
 // characters, "/" or "-" and a letter; the long forms are the usual aliases.
@@ -54,16 +53,16 @@ const char *programName(const char *argv0)
     return cut;
 }
 
-void usage(const char *name)
+void usage(const char *program)
 {
-    std::printf("\nUsage: %s [options] <source file> <destination path>\n\n", name);
+    std::printf("\nUsage: %s [options] <source file> <destination path>\n\n", program);
     std::printf("%s reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n",
-                name);
+                program);
     std::printf("  \n");
     std::printf("-h(elp)  or ? :outputs this help \n");
     std::printf("-D(ump) outputs a test file \n");
     std::printf("-V(ersion) outputs version data  \n");
-    std::exit(0);
+    std::exit(exitSuccess);
 }
 
 void parseArgs(int argc, char **argv)
@@ -82,13 +81,13 @@ void parseArgs(int argc, char **argv)
                 outpath = dupString(arg);
             } else {
                 std::printf("What do I do with this: %s ? \n", arg);
-                std::exit(usageErrorStatus);
+                std::exit(exitUsage);
             }
             break;
         case 'V':
-            std::printf("%s Version %d.%d-%s\n", name, versionMajor, versionMinor,
+            std::printf("%s Version %d.%d-%s\n", name, MATCONV_VERSION_MAJOR, MATCONV_VERSION_MINOR,
                         MATCONV_VERSION_SUFFIX);
-            std::exit(0);
+            std::exit(exitSuccess);
         case 'D':
             // A path right after the switch names the test file's
             // destination; nothing may follow it.
@@ -98,18 +97,18 @@ void parseArgs(int argc, char **argv)
                 outpath = dupString(argv[i + 1]);
                 if (i + 2 < argc) {
                     std::printf("What do I do with this: %s ? \n", argv[i + 2]);
-                    std::exit(usageErrorStatus);
+                    std::exit(exitUsage);
                 }
             }
             outputbufSize = testfill(testFileBytes);
             outputfile(outpath);
-            std::exit(0);
+            std::exit(exitSuccess);
         case '?':
         case 'h':
             usage(name);
         default:
             std::printf("Unknown parameter: %c\n", argType);
-            std::exit(usageErrorStatus);
+            std::exit(exitUsage);
         }
     }
 }
@@ -159,7 +158,7 @@ int runConversion(int argc, char **argv)
     std::printf("found %d file to open\n", validinput);
     // A run that cannot even open its source has done nothing asked of it.
     if (!validinput)
-        myshutdown(7, "Error opening input file.\n");
+        myshutdown(exitUnreadable, "Error opening input file.\n");
 
     readinfile(inpath);
 

@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// Program version, as "/V" prints it: major.minor-suffix.
-constexpr int versionMajor = 0;
-constexpr int versionMinor = 1;
-#define MATCONV_VERSION_SUFFIX "a"
 
 // The program name shown in the usage and version texts.
 extern const char *name;
@@ -17,7 +13,7 @@ int runConversion(int argc, char **argv);
 
 // Reads the arguments; switches act at once and end the process.
 void parseArgs(int argc, char **argv);
-[[noreturn]] void usage(const char *name);
+[[noreturn]] void usage(const char *program);
 
 // argv[0] cut after its last "\" or "/".
 const char *programName(const char *argv0);

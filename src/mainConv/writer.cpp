@@ -1,7 +1,8 @@
-#include "writer.h"
+#include "mainConv/writer.h"
 
-#include "platform.h"
-#include "runstate.h"
+#include "common/platform.h"
+#include "common/runstate.h"
+#include "common/shutdown.h"
 
 #include <cstdio>
 
@@ -15,13 +16,13 @@ long long bytesOut = 0;
 [[noreturn]] void failOpening()
 {
     discardTemporary();
-    myshutdown(8, "Error opening output file.\n");
+    myshutdown(exitUnwritable, "Error opening output file.\n");
 }
 
 [[noreturn]] void failWriting()
 {
     discardTemporary();
-    myshutdown(8, "Error writing to output file.\n");
+    myshutdown(exitUnwritable, "Error writing to output file.\n");
 }
 
 } // namespace

@@ -1,7 +1,8 @@
-#include "bmpheader.h"
+#include "source/bmpheader.h"
 
-#include "platform.h"
-#include "runstate.h"
+#include "common/platform.h"
+#include "common/runstate.h"
+#include "common/shutdown.h"
 
 namespace {
 
@@ -76,47 +77,57 @@ int bmpWidthFits(std::int32_t width)
 {
     if (width < 0)
         return 0;
-    const long long w = width;
-    return 2 * w * w <= bufferSize ? 1 : 0;
+    return width <= maxBmpWidth ? 1 : 0;
+}
+
+BmpFault bmpHeaderFault(const unsigned char *bytes, std::size_t have)
+{
+    if (have < bidHeaderBytes)
+        return {exitUnreadable, "Error reading %s bitmap header\n"};
+    const _bidHeader header = decodeBidHeader(bytes);
+    if (header.sig != 0x4D42)
+        return {exitBadSignature, "input Bitmap file has bad signature\n"};
+
+    if (have < bmpHeadersBytes)
+        return {exitUnreadable, "Error reading input file bitmap info header\n"};
+    const _bidInfoHeader info = decodeBidInfoHeader(bytes + bidHeaderBytes);
+    if (info.biSize != bidInfoHeaderBytes)
+        return {exitUnsupportedBitmap, "Unexpected bitmap info header size for input file.\n"};
+    if (info.biWidth != info.biHeight)
+        return {exitUnsupportedBitmap, "input bitmap file must be square\n"};
+    if (info.biCompression != 0)
+        return {exitUnsupportedBitmap, "input bitmap file compression is unsupported.\n"};
+    if (info.biClrUsed != 0 && info.biClrUsed != bmpNumColors(header))
+        return {exitUnsupportedBitmap, "%s bitmap file allocated colors mismatch.\n"};
+
+    // Only a check that the file goes on past its headers: 8-bit pixels are
+    // material codes, so the palette's colours are never used.
+    if (have < bmpCheckedBytes)
+        return {exitUnsupportedBitmap, "Error reading color table in image file.\n"};
+
+    if (info.biBitCount != 8 && info.biBitCount != 24)
+        return {exitUnsupportedBitmap, "%s bitmap file must be 8 or 24 bit\n"};
+    if (!bmpWidthFits(info.biWidth))
+        return {exitUnsupportedBitmap,
+                "input bitmap file width must be from 0 to " MATCONV_STRINGIFY(MATCONV_MAX_BMP_WIDTH) "\n"};
+    // Pixel data that overlaps the headers would convert header bytes as map.
+    if (header.offBits < bmpHeadersBytes)
+        return {exitUnreadable, "input bitmap file pixel data offset lies inside its headers\n"};
+    return {0, nullptr};
 }
 
 void loadBmpHeader(std::FILE *fp)
 {
-    unsigned char bytes[bidInfoHeaderBytes];
+    unsigned char bytes[bmpCheckedBytes];
+    const std::size_t have = std::fread(bytes, 1, sizeof bytes, fp);
+    const BmpFault fault = bmpHeaderFault(bytes, have);
+    if (fault.status != 0)
+        myshutdownWith(fault.status, fault.message, inpath);
 
-    if (std::fread(bytes, bidHeaderBytes, 1, fp) != 1)
-        myshutdownWith(7, "Error reading %s bitmap header\n", inpath);
     const _bidHeader header = decodeBidHeader(bytes);
-    if (header.sig != 0x4D42)
-        myshutdown(16, "input Bitmap file has bad signature\n");
-
-    if (std::fread(bytes, bidInfoHeaderBytes, 1, fp) != 1)
-        myshutdown(7, "Error reading input file bitmap info header\n");
-    const _bidInfoHeader info = decodeBidInfoHeader(bytes);
-    if (info.biSize != bidInfoHeaderBytes)
-        myshutdown(17, "Unexpected bitmap info header size for input file.\n");
-    if (info.biWidth != info.biHeight)
-        myshutdown(17, "input bitmap file must be square\n");
-    if (info.biCompression != 0)
-        myshutdown(17, "input bitmap file compression is unsupported.\n");
-    if (info.biClrUsed != 0 && info.biClrUsed != bmpNumColors(header))
-        myshutdownWith(17, "%s bitmap file allocated colors mismatch.\n", inpath);
-
-    // Only a check that the file goes on past its headers: 8-bit pixels are
-    // material codes, so the palette's colours are never used.
-    if (std::fread(bytes, rgbQuadBytes, 1, fp) != 1)
-        myshutdown(17, "Error reading color table in image file.\n");
-
+    const _bidInfoHeader info = decodeBidInfoHeader(bytes + bidHeaderBytes);
     // Seeking past the end succeeds; the loader then finds nothing to read.
     seek64(fp, static_cast<long long>(header.offBits), SEEK_SET);
-
-    if (info.biBitCount != 8 && info.biBitCount != 24)
-        myshutdownWith(17, "%s bitmap file must be 8 or 24 bit\n", inpath);
-    if (!bmpWidthFits(info.biWidth))
-        myshutdown(17, "input bitmap file width must be from 0 to 5792\n");
-    // Pixel data that overlaps the headers would convert header bytes as map.
-    if (header.offBits < bmpHeadersBytes)
-        myshutdown(7, "input bitmap file pixel data offset lies inside its headers\n");
 
     depth = info.biBitCount;
     res = info.biWidth;

@@ -9,7 +9,7 @@
 //   10     4   offBits          file offset of the pixel data, at least 54
 //   -- information header (40 bytes, from offset 14) --
 //    0     4   biSize           40
-//    4     4   biWidth          equals biHeight; 0 to 5792
+//    4     4   biWidth          equals biHeight; 0 to maxBmpWidth
 //    8     4   biHeight
 //   12     2   biPlanes         ignored
 //   14     2   biBitCount       8 or 24
@@ -24,6 +24,9 @@
 #ifndef MATCONV_BMPHEADER_H
 #define MATCONV_BMPHEADER_H
 
+#include "common/runstate.h"
+
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -32,8 +35,16 @@ constexpr int bidInfoHeaderBytes = 40;
 constexpr int rgbQuadBytes = 4;
 constexpr std::uint32_t bmpHeadersBytes = bidHeaderBytes + bidInfoHeaderBytes;
 
+// Bytes the checks look at: both headers and the first palette entry, whose
+// presence shows that the file goes on past its headers.
+constexpr std::size_t bmpCheckedBytes = bmpHeadersBytes + rgbQuadBytes;
+
 // The widest square whose 16-bit output (2 x w x w bytes) fits the buffer.
-constexpr std::int32_t maxBmpWidth = 5792;
+#define MATCONV_MAX_BMP_WIDTH 5792
+constexpr std::int32_t maxBmpWidth = MATCONV_MAX_BMP_WIDTH;
+static_assert(2LL * maxBmpWidth * maxBmpWidth <= bufferSize &&
+                  2LL * (maxBmpWidth + 1) * (maxBmpWidth + 1) > bufferSize,
+              "maxBmpWidth is the widest square whose output fits the buffer");
 
 struct _bidHeader {
     std::uint16_t sig;
@@ -73,6 +84,20 @@ _rgbQuad decodeRgbQuad(const unsigned char *bytes);
 std::uint32_t bmpNumColors(const _bidHeader &header);
 // 1 when a bitmap of this width fits the output buffer.
 int bmpWidthFits(std::int32_t width);
+
+// A reason to refuse a bitmap: the exit status and the message, in which a
+// "%s" stands for the source path.  A status of 0 is no fault.
+struct BmpFault {
+    int status;
+    const char *message;
+};
+
+// The first fault of a bitmap file that begins with `have` bytes (only the
+// first bmpCheckedBytes of them count), in the order a reader meets them:
+// the file header, its signature, the information header and its fields,
+// the first palette entry, then the bit count, the width and the pixel data
+// offset.  No I/O: the caller has read the bytes.
+BmpFault bmpHeaderFault(const unsigned char *bytes, std::size_t have);
 
 // Reads and checks both headers of the open source at position 0, sets depth,
 // res and isBmp, and leaves the file at the pixel data.  Faults end the run.

@@ -1,8 +1,9 @@
-#include "sourceload.h"
+#include "source/sourceload.h"
 
-#include "bmpheader.h"
-#include "platform.h"
-#include "runstate.h"
+#include "source/bmpheader.h"
+#include "common/platform.h"
+#include "common/runstate.h"
+#include "common/shutdown.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -11,7 +12,7 @@ int readinfile(const char *infile)
 {
     std::FILE *fp = openRegularForReading(infile);
     if (fp == nullptr)
-        myshutdown(7, "Error opening input file.\n");
+        myshutdown(exitUnreadable, "Error opening input file.\n");
 
     // The kind is told by the path alone: a last letter "P" means a bitmap,
     // so terrain.map is read as one too.
@@ -34,14 +35,15 @@ int readinfile(const char *infile)
 
     std::printf("filesize is %lld\n", count);
     if (count > bufferSize)
-        myshutdown(7, "Error: source file exceeds the 67108864-byte limit.\n");
+        myshutdown(exitUnreadable,
+                   "Error: source file exceeds the " MATCONV_STRINGIFY(MATCONV_BUFFER_BYTES) "-byte limit.\n");
     inputbufSize = static_cast<std::int32_t>(count < 0 ? -1 : count);
 
     if (inputbufSize > 0)
         prepareForFill(indata, sizeof indata, static_cast<std::size_t>(inputbufSize));
     if (inputbufSize <= 0 ||
         std::fread(indata, static_cast<std::size_t>(inputbufSize), 1, fp) != 1)
-        myshutdown(7, "Error reading from input file.\n");
+        myshutdown(exitUnreadable, "Error reading from input file.\n");
 
     std::fclose(fp);
     return 1;

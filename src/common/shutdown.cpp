@@ -1,0 +1,18 @@
+#include "common/shutdown.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void myshutdown(int err, const char *string)
+{
+    std::printf("%s\n", string);
+    // exit() flushes standard output and closes every stream still open.
+    std::exit(err);
+}
+
+void myshutdownWith(int err, const char *fmt, const char *arg)
+{
+    std::printf(fmt, arg);
+    std::printf("\n");
+    std::exit(err);
+}
