@@ -5,6 +5,8 @@
 
 #include "common/platform.h"
 
+#include "common/shutdown.h"
+
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -113,8 +115,8 @@ namespace {
 // The longest path Windows accepts, in UTF-16 units, with its NUL.
 constexpr int widePathUnits = 32768;
 
-// Paths reach the program in the ANSI code page, so they are widened from it.
-constexpr UINT pathCodePage = CP_ACP;
+// The run state keeps paths in UTF-8 (see utf8Arguments).
+constexpr UINT pathCodePage = CP_UTF8;
 
 wchar_t targetPath[widePathUnits];
 wchar_t temporaryPath[widePathUnits];
@@ -164,6 +166,75 @@ void closeOutput()
 }
 
 } // namespace
+
+char **utf8Arguments(int argc, wchar_t **argv)
+{
+    char **out = static_cast<char **>(std::calloc(static_cast<std::size_t>(argc) + 1, sizeof(char *)));
+    if (out == nullptr)
+        myshutdown(exitOutOfMemory, "Error duplicating string.\n");
+    for (int i = 0; i < argc; ++i) {
+        const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
+        out[i] = static_cast<char *>(std::calloc(bytes > 0 ? static_cast<std::size_t>(bytes) : 1, 1));
+        if (out[i] == nullptr)
+            myshutdown(exitOutOfMemory, "Error duplicating string.\n");
+        if (bytes > 0)
+            WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, out[i], bytes, nullptr, nullptr);
+    }
+    return out;
+}
+
+namespace {
+
+// Writes UTF-8 text to the console as UTF-16, with Windows line endings, as
+// the C runtime's text mode would give them; 0 when standard output is no
+// console.
+int writeToConsole(const char *text)
+{
+    const HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+    DWORD mode = 0;
+    if (out == INVALID_HANDLE_VALUE || out == nullptr || !GetConsoleMode(out, &mode))
+        return 0;
+    const int units = MultiByteToWideChar(CP_UTF8, 0, text, -1, nullptr, 0);
+    if (units <= 0)
+        return 0;
+    wchar_t *plain = static_cast<wchar_t *>(std::calloc(static_cast<std::size_t>(units), sizeof(wchar_t)));
+    wchar_t *wide = static_cast<wchar_t *>(std::calloc(static_cast<std::size_t>(units) * 2, sizeof(wchar_t)));
+    if (plain == nullptr || wide == nullptr) {
+        std::free(plain);
+        std::free(wide);
+        return 0;
+    }
+    MultiByteToWideChar(CP_UTF8, 0, text, -1, plain, units);
+    DWORD n = 0;
+    for (const wchar_t *p = plain; *p != L'\0'; ++p) {
+        if (*p == L'\n')
+            wide[n++] = L'\r';
+        wide[n++] = *p;
+    }
+    std::free(plain);
+    // What went out through the C runtime goes first.
+    std::fflush(stdout);
+    DWORD written = 0;
+    const BOOL ok = WriteConsoleW(out, wide, n, &written, nullptr);
+    std::free(wide);
+    return ok ? 1 : 0;
+}
+
+} // namespace
+
+void printWithName(const char *fmt, const char *name)
+{
+    const int bytes = std::snprintf(nullptr, 0, fmt, name);
+    char *text = bytes >= 0 ? static_cast<char *>(std::malloc(static_cast<std::size_t>(bytes) + 1)) : nullptr;
+    if (text == nullptr) {
+        std::printf(fmt, name);
+        return;
+    }
+    std::snprintf(text, static_cast<std::size_t>(bytes) + 1, fmt, name);
+    if (!writeToConsole(text))
+        std::fputs(text, stdout);
+    std::free(text);
+}
 
 int seek64(std::FILE *fp, long long offset, int whence) { return _fseeki64(fp, offset, whence); }
 
@@ -496,6 +567,8 @@ int linkNameless(int fd, const char *name)
 #endif
 
 } // namespace
+
+void printWithName(const char *fmt, const char *name) { std::printf(fmt, name); }
 
 int seek64(std::FILE *fp, long long offset, int whence)
 {

@@ -21,6 +21,19 @@ std::FILE *openRegularForReading(const char *path);
 // link included.
 int pathExists(const char *path);
 
+// Console text that holds a file name: fmt formatted with the one string
+// name, printed so that the name reads as typed.  On a Windows console the
+// line goes out as UTF-16 (the console would show UTF-8 bytes one by one as
+// mojibake); everywhere else, a redirect included, as UTF-8 bytes.
+void printWithName(const char *fmt, const char *name);
+
+#if defined(_WIN32)
+// The command line as UTF-8 strings, which is how the run state keeps
+// paths; every file call widens them back.  The copies live until the
+// process ends.
+char **utf8Arguments(int argc, wchar_t **argv);
+#endif
+
 // ---------------------------------------------------------------------------
 // Replacing a file without ever losing the one that was there.
 //

@@ -1,5 +1,7 @@
 #include "common/shutdown.h"
 
+#include "common/platform.h"
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -12,7 +14,8 @@ void myshutdown(int err, const char *string)
 
 void myshutdownWith(int err, const char *fmt, const char *arg)
 {
-    std::printf(fmt, arg);
+    // The argument is the source path, shown as typed.
+    printWithName(fmt, arg);
     std::printf("\n");
     std::exit(err);
 }

@@ -55,9 +55,9 @@ const char *programName(const char *argv0)
 
 void usage(const char *program)
 {
-    std::printf("\nUsage: %s [options] <source file> <destination path>\n\n", program);
-    std::printf("%s reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n",
-                program);
+    printWithName("\nUsage: %s [options] <source file> <destination path>\n\n", program);
+    printWithName("%s reads a BF1942 Materialmap and converts it to a BF2 compatible materialmap.\n",
+                  program);
     std::printf("  \n");
     std::printf("-h(elp)  or ? :outputs this help \n");
     std::printf("-D(ump) outputs a test file \n");
@@ -80,13 +80,12 @@ void parseArgs(int argc, char **argv)
             } else if (positional == 2) {
                 outpath = dupString(arg);
             } else {
-                std::printf("What do I do with this: %s ? \n", arg);
+                printWithName("What do I do with this: %s ? \n", arg);
                 std::exit(exitUsage);
             }
             break;
         case 'V':
-            std::printf("%s Version %d.%d-%s\n", name, MATCONV_VERSION_MAJOR, MATCONV_VERSION_MINOR,
-                        MATCONV_VERSION_SUFFIX);
+            printWithName("%s Version " MATCONV_VERSION_TEXT "\n", name);
             std::exit(exitSuccess);
         case 'D':
             // A path right after the switch names the test file's
@@ -96,7 +95,7 @@ void parseArgs(int argc, char **argv)
                     std::free(outpath);  // the destination given before it
                 outpath = dupString(argv[i + 1]);
                 if (i + 2 < argc) {
-                    std::printf("What do I do with this: %s ? \n", argv[i + 2]);
+                    printWithName("What do I do with this: %s ? \n", argv[i + 2]);
                     std::exit(exitUsage);
                 }
             }
@@ -144,8 +143,8 @@ int runConversion(int argc, char **argv)
 
     parseArgs(argc, argv);
 
-    std::printf("%s is the inpath\n", inpath);
-    std::printf("%s is the outpath\n", outpath);
+    printWithName("%s is the inpath\n", inpath);
+    printWithName("%s is the outpath\n", outpath);
 
     // A table file that is there but cannot be read is a fault, not a
     // reason to convert with another table.
