@@ -79,10 +79,8 @@ void sweep(const BmpLayout &layout, const std::string &label)
         ASSERT_EQ(r.out, fixtures::traceHead("map.bmp") + want.tail);
         if (want.status == 0) {
             const std::size_t have = length - fixtures::bmpOffBits(layout);
-            ASSERT_EQ(s.read(dest),
-                      fixtures::expectedDestination(layout.biBitCount, layout.biWidth,
-                                               Bytes(layout.pixels.begin(),
-                                                     layout.pixels.begin() + static_cast<std::ptrdiff_t>(have))));
+            const Bytes pixels(layout.pixels.begin(), layout.pixels.begin() + static_cast<std::ptrdiff_t>(have));
+            ASSERT_EQ(s.read(dest), fixtures::expectedDestination(layout.biBitCount, layout.biWidth, pixels));
         } else {
             ASSERT_EQ(s.read(dest), oldDestination);
         }
@@ -197,8 +195,8 @@ TEST(BitmapMutation, SeededHeaderMutationsNeverHurt)
                     r.status == 17)
             << "status " << r.status << "\n"
             << r.out;
-        ASSERT_EQ(r.out.compare(0, fixtures::traceHead("map.bmp").size(), fixtures::traceHead("map.bmp")), 0)
-            << r.out;
+        const std::string head = fixtures::traceHead("map.bmp");
+        ASSERT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
         ++byStatus[r.status];
         if (r.status == 0) {
             // The destination holds 2 x w x w bytes for the width the run reported.

@@ -326,7 +326,7 @@ TEST(PlantedLinks, AtTheOldTemporaryNames)
 // 4,095 bytes (the longest a system call takes) through 16 nested folders.
 TEST(LongNames, LongestNameAndLongestPath)
 {
-    TEST_NEEDS_POSIX("its path limits and openat");
+    TEST_NEEDS_POSIX("openat and the POSIX limits on names and paths");
 #if !defined(_WIN32)
     {
         Scratch s("name255");
