@@ -1,8 +1,9 @@
 // Bitmap sources cut short at every length, and headers mutated at random
 // (seeded, so every run tries the same files).  No file may crash the
 // converter or leave the destination that was there damaged.
-#include "e2e_bitmap.h"
+#include "bmp_builder.h"
 #include "e2e_support.h"
+#include "fixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -13,13 +14,14 @@
 #include <string>
 #include <vector>
 
-using e2e::BmpLayout;
-using e2e::Bytes;
 using e2e::Scratch;
+using fixtures::BmpLayout;
+using fixtures::Bytes;
+using fixtures::oldDestination;
 
 namespace {
 
-const char *const dest = "HeightmapPrimary.mat";
+const std::string &dest = fixtures::defaultDestination;
 
 // These loops start the converter some 500 times.  In the sanitizer build the
 // leak scan at exit reads both 64 MiB buffers and costs five times the run
@@ -29,11 +31,9 @@ const char *const dest = "HeightmapPrimary.mat";
 e2e::RunOptions noLeakScan()
 {
     e2e::RunOptions o;
-#if !defined(_WIN32)  // no sanitizer there
     const char *asan = std::getenv("ASAN_OPTIONS");
     o.env = {{"ASAN_OPTIONS", (asan != nullptr && asan[0] != '\0' ? std::string(asan) + ":" : "") +
                                   "detect_leaks=0"}};
-#endif
     return o;
 }
 
@@ -46,7 +46,7 @@ struct Outcome {
 
 Outcome cutOutcome(const BmpLayout &layout, std::size_t length)
 {
-    const std::uint32_t off = e2e::bmpOffBits(layout);
+    const std::uint32_t off = fixtures::bmpOffBits(layout);
     if (length < 14)
         return {7, "Error reading map.bmp bitmap header\n\n"};
     if (length < 54)
@@ -54,22 +54,21 @@ Outcome cutOutcome(const BmpLayout &layout, std::size_t length)
     if (length < 58)
         return {17, "Error reading color table in image file.\n\n"};
     const long long count = static_cast<long long>(length) - off;
-    const std::string found = e2e::foundLine(layout.biBitCount, layout.biWidth) + "filesize is " +
+    const std::string found = fixtures::foundLine(layout.biBitCount, layout.biWidth) + "filesize is " +
                               std::to_string(count) + "\n";
     if (count <= 0)
         return {7, found + "Error reading from input file.\n\n"};
     const Bytes pixels(layout.pixels.begin(), layout.pixels.begin() + count);
-    const std::string full = e2e::successTrace("map.bmp", layout.biBitCount, layout.biWidth, pixels);
-    return {0, full.substr(e2e::traceHead("map.bmp").size())};
+    return {0, fixtures::successTail(layout.biBitCount, layout.biWidth, pixels)};
 }
 
 void sweep(const BmpLayout &layout, const std::string &label)
 {
-    const Bytes whole = e2e::buildBmp(layout);
+    const Bytes whole = fixtures::buildBmp(layout);
     Scratch s(label);
     for (std::size_t length = 0; length <= whole.size(); ++length) {
         SCOPED_TRACE("cut at " + std::to_string(length) + " of " + std::to_string(whole.size()));
-        s.write(dest, e2e::precious());
+        s.write(dest, oldDestination);
         s.write("map.bmp", Bytes(whole.begin(), whole.begin() + static_cast<std::ptrdiff_t>(length)));
 
         const e2e::RunResult r = s.run({"map.bmp"}, noLeakScan());
@@ -77,23 +76,21 @@ void sweep(const BmpLayout &layout, const std::string &label)
 
         ASSERT_EQ(r.err, "");  // a sanitizer report lands here
         ASSERT_EQ(r.status, want.status) << r.out;
-        ASSERT_EQ(r.out, e2e::traceHead("map.bmp") + want.tail);
+        ASSERT_EQ(r.out, fixtures::traceHead("map.bmp") + want.tail);
         if (want.status == 0) {
-            const std::size_t have = length - e2e::bmpOffBits(layout);
-            ASSERT_EQ(s.read(dest),
-                      e2e::expectedDestination(layout.biBitCount, layout.biWidth,
-                                               Bytes(layout.pixels.begin(),
-                                                     layout.pixels.begin() + static_cast<std::ptrdiff_t>(have))));
+            const std::size_t have = length - fixtures::bmpOffBits(layout);
+            const Bytes pixels(layout.pixels.begin(), layout.pixels.begin() + static_cast<std::ptrdiff_t>(have));
+            ASSERT_EQ(s.read(dest), fixtures::expectedDestination(layout.biBitCount, layout.biWidth, pixels));
         } else {
-            ASSERT_EQ(s.read(dest), e2e::precious());
+            ASSERT_EQ(s.read(dest), oldDestination);
         }
         ASSERT_EQ(s.listing(), (std::vector<std::string>{dest, "map.bmp"}));
     }
 }
 
-TEST(BitmapTruncation, EightBitAtEveryLength) { sweep(e2e::small8(), "cut8"); }
+TEST(BitmapTruncation, EightBitAtEveryLength) { sweep(fixtures::small8(), "cut8"); }
 
-TEST(BitmapTruncation, TwentyFourBitAtEveryLength) { sweep(e2e::small24(), "cut24"); }
+TEST(BitmapTruncation, TwentyFourBitAtEveryLength) { sweep(fixtures::small24(), "cut24"); }
 
 // ---------------------------------------------------------------------------
 // Seeded random mutation of the header fields.
@@ -182,13 +179,13 @@ Bytes mutate(Bytes b, std::mt19937 &rng)
 TEST(BitmapMutation, SeededHeaderMutationsNeverHurt)
 {
     std::mt19937 rng(19421942u);
-    const Bytes bases[2] = {e2e::buildBmp(e2e::small8()), e2e::buildBmp(e2e::small24())};
+    const Bytes bases[2] = {fixtures::buildBmp(fixtures::small8()), fixtures::buildBmp(fixtures::small24())};
     Scratch s("mutation");
     int byStatus[18] = {};
     for (int i = 0; i < 240; ++i) {
         const Bytes file = mutate(bases[i % 2], rng);
         SCOPED_TRACE("mutation " + std::to_string(i));
-        s.write(dest, e2e::precious());
+        s.write(dest, oldDestination);
         s.write("map.bmp", file);
 
         const e2e::RunResult r = s.run({"map.bmp"}, noLeakScan());
@@ -198,8 +195,8 @@ TEST(BitmapMutation, SeededHeaderMutationsNeverHurt)
                     r.status == 17)
             << "status " << r.status << "\n"
             << r.out;
-        ASSERT_EQ(r.out.compare(0, e2e::traceHead("map.bmp").size(), e2e::traceHead("map.bmp")), 0)
-            << r.out;
+        const std::string head = fixtures::traceHead("map.bmp");
+        ASSERT_EQ(r.out.compare(0, head.size(), head), 0) << r.out;
         ++byStatus[r.status];
         if (r.status == 0) {
             // The destination holds 2 x w x w bytes for the width the run reported.
@@ -209,7 +206,7 @@ TEST(BitmapMutation, SeededHeaderMutationsNeverHurt)
             const long long w = std::stoll(r.out.substr(at + tag.size()));
             EXPECT_EQ(static_cast<long long>(s.read(dest).size()), 2 * w * w);
         } else {
-            ASSERT_EQ(s.read(dest), e2e::precious()) << r.out;
+            ASSERT_EQ(s.read(dest), oldDestination) << r.out;
         }
         ASSERT_EQ(s.listing(), (std::vector<std::string>{dest, "map.bmp"}));
     }

@@ -2,6 +2,8 @@
 // itself, console line endings, native paths, the binary file contents, the
 // replacing of an existing destination, and the release's table file.
 #include "e2e_support.h"
+#include "fixtures.h"
+#include "host_only.h"
 
 #include <gtest/gtest.h>
 
@@ -11,8 +13,8 @@
 #include <vector>
 
 namespace fs = std::filesystem;
-using e2e::Bytes;
 using e2e::Scratch;
+using fixtures::Bytes;
 
 namespace {
 
@@ -21,6 +23,10 @@ const std::string exeSuffix = ".exe";
 #else
 const std::string exeSuffix = "";
 #endif
+
+const std::string &dest = fixtures::defaultDestination;
+const std::string &source = fixtures::defaultSource;
+const std::string &table = fixtures::tableFile;
 
 // Console lines, each ended the host's way.
 std::string lines(const std::vector<std::string> &text)
@@ -31,19 +37,10 @@ std::string lines(const std::vector<std::string> &text)
     return out;
 }
 
-Bytes allCodes()
-{
-    Bytes b;
-    for (int i = 0; i < 256; ++i)
-        b.push_back(static_cast<unsigned char>(i));
-    return b;
-}
-
 } // namespace
 
 // The name in the version and usage texts is the program file's own name,
-// extension included, however the program was started; the version agrees
-// with the project version the build and the release package carry.
+// extension included, however the program was started.
 TEST(ProgramName, IsTheFileNameHoweverStarted)
 {
     Scratch s("name");
@@ -53,20 +50,23 @@ TEST(ProgramName, IsTheFileNameHoweverStarted)
     const std::string nativeAbs = exe.string();
     const std::string forwardAbs = exe.generic_string();
     const std::string nativeRel = (fs::path(".") / "tools" / ("conv" + exeSuffix)).string();
-    const std::string version = std::string("conv") + exeSuffix + " Version " MATCONV_PROJECT_VERSION "-a";
+    const std::string name = "conv" + exeSuffix;
+    const std::string version = fixtures::versionLine(name);
+
+    const std::string versionText = version.substr(0, version.size() - 1);  // without its "\n"
 
     for (const std::string &program : {nativeAbs, forwardAbs, nativeRel}) {
         SCOPED_TRACE(program);
         const e2e::RunResult r = s.runProgram(program, {"/V"});
         EXPECT_EQ(r.status, 0);
-        EXPECT_EQ(r.rawOut, version + e2e::consoleNewline);
+        EXPECT_EQ(r.rawOut, lines({versionText}));
         EXPECT_EQ(r.err, "");
     }
 
     const e2e::RunResult help = s.runProgram(nativeAbs, {"/?"});
     EXPECT_EQ(help.status, 0);
-    EXPECT_NE(help.out.find("\nUsage: conv" + exeSuffix + " [options] <source file>"), std::string::npos)
-        << help.out;
+    EXPECT_EQ(help.out, fixtures::usageText(name));
+    EXPECT_EQ(help.err, "");
 }
 
 // Console text ends its lines the host's way (CR LF on Windows, LF
@@ -75,8 +75,8 @@ TEST(ProgramName, IsTheFileNameHoweverStarted)
 TEST(ConsoleAndFiles, TextIsNativeBytesAreExact)
 {
     Scratch s("endings");
-    s.write("materialmap.raw", Bytes{0, 1, 2, 3});
-    s.write("conversiontable.hex", Bytes{0x0A, 0x0D, 0x1A, 0x0A});
+    s.write(source, Bytes{0, 1, 2, 3});
+    s.write(table, Bytes{0x0A, 0x0D, 0x1A, 0x0A});
     const e2e::RunResult r = s.run({});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.rawOut, lines({"materialmap.raw is the inpath",
@@ -87,15 +87,15 @@ TEST(ConsoleAndFiles, TextIsNativeBytesAreExact)
                                "0 1 2 3 0 0 0 0 0 0 0 0 ",
                                "10 13 26 10 0 0 0 0 0 0 0 0 0 0 0 0 4 bytes written"}));
     EXPECT_EQ(r.err, "");
-    EXPECT_EQ(s.read("HeightmapPrimary.mat"), (Bytes{0x0A, 0x0D, 0x1A, 0x0A}));
+    EXPECT_EQ(s.read(dest), (Bytes{0x0A, 0x0D, 0x1A, 0x0A}));
 
     // Every byte value through an identity table comes out unchanged.
     Scratch all("identity");
-    all.write("materialmap.raw", allCodes());
-    all.write("conversiontable.hex", allCodes());
+    all.write(source, fixtures::identityTable());
+    all.write(table, fixtures::identityTable());
     const e2e::RunResult id = all.run({});
     EXPECT_EQ(id.status, 0);
-    EXPECT_EQ(all.read("HeightmapPrimary.mat"), allCodes());
+    EXPECT_EQ(all.read(dest), fixtures::identityTable());
 }
 
 // Source and destination named by relative and absolute paths in the host's
@@ -138,33 +138,35 @@ TEST(NativePaths, SourceAndDestinationAnywhere)
 TEST(ReplaceDestination, LongerOldFileIsReplaced)
 {
     Scratch s("replace");
-    s.write("materialmap.raw", Bytes{1, 2, 3, 4});
-    s.write("HeightmapPrimary.mat", Bytes(1000, 0xEE));
+    s.write(source, Bytes{1, 2, 3, 4});
+    s.write(dest, Bytes(1000, 0xEE));
     const e2e::RunResult r = s.run({});
     EXPECT_EQ(r.status, 0) << r.out;
-    EXPECT_EQ(s.read("HeightmapPrimary.mat"), (Bytes{1, 6, 5, 8}));
-    EXPECT_EQ(s.listing(), (std::vector<std::string>{"HeightmapPrimary.mat", "materialmap.raw"}));
+    EXPECT_EQ(s.read(dest), (Bytes{1, 6, 5, 8}));
+    EXPECT_EQ(s.listing(), (std::vector<std::string>{dest, source}));
 }
 
-#if defined(_WIN32)
 // On Windows a file another program holds open cannot be replaced: the run
 // fails with status 8 and leaves the old destination as it was, with no
 // temporary beside it.
 TEST(ReplaceDestination, HeldOpenDestinationIsKept)
 {
+    TEST_NEEDS_WINDOWS("files held open that cannot be replaced");
+#if defined(_WIN32)
     Scratch s("held");
-    s.write("materialmap.raw", Bytes{1, 2, 3, 4});
-    s.write("HeightmapPrimary.mat", Bytes{9, 9});
+    s.write(source, Bytes{1, 2, 3, 4});
+    s.write(dest, fixtures::oldDestination);
     e2e::RunResult r;
     {
-        std::ifstream held(s / "HeightmapPrimary.mat", std::ios::binary);
+        std::ifstream held(s / dest, std::ios::binary);
         ASSERT_TRUE(held.is_open());
         r = s.run({});
     }
     EXPECT_EQ(r.status, 8);
     EXPECT_NE(r.out.find("Error writing to output file.\n\n"), std::string::npos) << r.out;
-    EXPECT_EQ(s.read("HeightmapPrimary.mat"), (Bytes{9, 9}));
-    EXPECT_EQ(s.listing(), (std::vector<std::string>{"HeightmapPrimary.mat", "materialmap.raw"}));
+    EXPECT_EQ(s.read(dest), (fixtures::oldDestination));
+    EXPECT_EQ(s.listing(), (std::vector<std::string>{dest, source}));
+#endif
 }
 
 // A read-only destination is write-protected: the run is refused with
@@ -172,39 +174,41 @@ TEST(ReplaceDestination, HeldOpenDestinationIsKept)
 // with no temporary beside it.
 TEST(ReplaceDestination, ReadOnlyDestinationIsRefused)
 {
+    TEST_NEEDS_WINDOWS("the read-only attribute (POSIX hosts: WriteProtection)");
+#if defined(_WIN32)
     Scratch s("readonly");
-    s.write("materialmap.raw", Bytes{1, 2, 3, 4});
-    s.write("HeightmapPrimary.mat", Bytes{9, 9});
+    s.write(source, Bytes{1, 2, 3, 4});
+    s.write(dest, fixtures::oldDestination);
     const fs::perms writable = fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write;
-    fs::permissions(s / "HeightmapPrimary.mat", writable, fs::perm_options::remove);
+    fs::permissions(s / dest, writable, fs::perm_options::remove);
     const e2e::RunResult r = s.run({});
     EXPECT_EQ(r.status, 8) << r.out;
     EXPECT_NE(r.out.find("1 6 5 8 0 0 0 0 0 0 0 0 0 0 0 0 Error opening output file.\n\n"), std::string::npos)
         << r.out;
-    EXPECT_EQ(s.read("HeightmapPrimary.mat"), (Bytes{9, 9}));
-    EXPECT_EQ(s.listing(), (std::vector<std::string>{"HeightmapPrimary.mat", "materialmap.raw"}));
-    fs::permissions(s / "HeightmapPrimary.mat", writable, fs::perm_options::add);
-}
+    EXPECT_EQ(s.read(dest), (fixtures::oldDestination));
+    EXPECT_EQ(s.listing(), (std::vector<std::string>{dest, source}));
+    fs::permissions(s / dest, writable, fs::perm_options::add);
 #endif
+}
 
 // The release ships a "conversiontable.hex" for users to edit; as shipped it
-// must convert exactly as the built-in table does.
+// holds the built-in table and converts exactly as the built-in table does.
 TEST(ReleaseTable, MatchesTheBuiltInTable)
 {
-    const Bytes shipped = e2e::readFile(fs::path(MATCONV_SOURCE_DIR) / "packaging" / "conversiontable.hex");
-    ASSERT_EQ(shipped.size(), 16u);
+    const Bytes shipped = e2e::readFile(fs::path(MATCONV_SOURCE_DIR) / "packaging" / table);
+    EXPECT_EQ(shipped, fixtures::builtinTable);
 
     Scratch builtIn("builtin");
-    builtIn.write("materialmap.raw", allCodes());
+    builtIn.write(source, fixtures::identityTable());
     const e2e::RunResult a = builtIn.run({});
     EXPECT_EQ(a.status, 0);
 
     Scratch withTable("table");
-    withTable.write("materialmap.raw", allCodes());
-    withTable.write("conversiontable.hex", shipped);
+    withTable.write(source, fixtures::identityTable());
+    withTable.write(table, shipped);
     const e2e::RunResult b = withTable.run({});
     EXPECT_EQ(b.status, 0);
     EXPECT_NE(b.out.find("tablesize is 16\n"), std::string::npos) << b.out;
 
-    EXPECT_EQ(builtIn.read("HeightmapPrimary.mat"), withTable.read("HeightmapPrimary.mat"));
+    EXPECT_EQ(builtIn.read(dest), withTable.read(dest));
 }

@@ -4,7 +4,6 @@
 #ifndef MATCONV_E2E_SUPPORT_H
 #define MATCONV_E2E_SUPPORT_H
 
-#include <cstdint>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -32,17 +31,8 @@ inline constexpr const char *consoleNewline = "\r\n";
 inline constexpr const char *consoleNewline = "\n";
 #endif
 
-// Put first in a test that needs a POSIX host (a file-size limit, a fifo,
-// /dev/full, file modes, another user): on Windows the test is skipped,
-// saying why.
-#if defined(_WIN32)
-#define E2E_POSIX_ONLY(why) GTEST_SKIP() << "needs a POSIX host: " << (why)
-#else
-#define E2E_POSIX_ONLY(why) static_cast<void>(why)
-#endif
-
 // How a run is started, beyond its arguments.  Everything but env needs a
-// POSIX host; a test that sets it there must be guarded with E2E_POSIX_ONLY.
+// POSIX host: a test that sets it starts with TEST_NEEDS_POSIX (host_only.h).
 struct RunOptions {
     // Variables added to (or replacing in) the environment of the run.
     std::vector<std::pair<std::string, std::string>> env;
@@ -121,10 +111,6 @@ std::string programFileName();
 
 Bytes readFile(const std::filesystem::path &p);
 void writeFile(const std::filesystem::path &p, const Bytes &bytes);
-
-// Little-endian appenders for building binary fixtures.
-void put16(Bytes &b, std::uint32_t v);
-void put32(Bytes &b, std::uint32_t v);
 
 } // namespace e2e
 

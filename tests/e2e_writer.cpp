@@ -3,11 +3,12 @@
 // was, and never leaves a temporary behind.  Tried the way an attacker or a
 // careless user would: runs at once on one file, links planted where the
 // program writes, signals in the middle of a write, names at the system's
-// length limits, files and folders this user may not write, tables that
-// cannot be read, and "/D" with a path.
-#include "e2e_bitmap.h"
+// length limits, files and folders this user may not write, and tables that
+// cannot be read.  ("/D" with a path is in the run table of e2e_run.cpp.)
+#include "e2e_cases.h"
 #include "e2e_support.h"
-#include "reference_pattern.h"
+#include "fixtures.h"
+#include "host_only.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +18,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <numeric>
 #include <string>
 #include <thread>
 #include <vector>
@@ -34,46 +34,41 @@
 #endif
 
 namespace fs = std::filesystem;
-using e2e::Bytes;
+using e2e::absent;
+using e2e::holds;
+using e2e::RunCase;
 using e2e::Scratch;
+using e2e::unchanged;
+using fixtures::Bytes;
+using fixtures::isTemporaryName;
+using fixtures::noTable;
+using fixtures::oldDestination;
 
 namespace {
 
-const std::string defaultDest = "HeightmapPrimary.mat";
-const std::string noTable = "didn't find conversiontable.hex,using built-in\n";
-const Bytes oldDestination = {0xDE, 0xAD, 0xBE, 0xEF, 0x00, 0x11};
+#if !defined(_WIN32)
 
-Bytes identityTable()
-{
-    Bytes t(256);
-    std::iota(t.begin(), t.end(), 0);
-    return t;
-}
+const std::string &defaultDest = fixtures::defaultDestination;
 
 // The whole console text of a successful raw run.
 std::string rawTrace(const std::string &src, const std::string &dest, const std::string &tableLine,
                      const Bytes &source, const Bytes &converted)
 {
-    return src + " is the inpath\n" + dest + " is the outpath\n" + tableLine + "found 1 file to open\nfilesize is " +
-           std::to_string(source.size()) + "\n" + e2e::consoleValues(source, 12) + "\n" +
-           e2e::consoleValues(converted, 16) + std::to_string(converted.size()) + " bytes written\n";
+    return fixtures::pathLines(src, dest) + tableLine + "found 1 file to open\nfilesize is " +
+           std::to_string(source.size()) + "\n" + fixtures::consoleValues(source, 12) + "\n" +
+           fixtures::consoleValues(converted, 16) + std::to_string(converted.size()) + " bytes written\n";
 }
 
 // The console text of a raw run that fails in the writer.
 std::string writerFault(const std::string &src, const std::string &dest, const Bytes &source,
                         const Bytes &converted, const std::string &message)
 {
-    return src + " is the inpath\n" + dest + " is the outpath\n" + noTable + "found 1 file to open\nfilesize is " +
-           std::to_string(source.size()) + "\n" + e2e::consoleValues(source, 12) + "\n" +
-           e2e::consoleValues(converted, 16) + message + "\n\n";
+    return fixtures::pathLines(src, dest) + noTable + "found 1 file to open\nfilesize is " +
+           std::to_string(source.size()) + "\n" + fixtures::consoleValues(source, 12) + "\n" +
+           fixtures::consoleValues(converted, 16) + message + "\n\n";
 }
 
 const std::string openingFault = "Error opening output file.";
-
-bool isTemporaryName(const std::string &n)
-{
-    return n.find(".tmp") != std::string::npos || n.rfind(".matconv-", 0) == 0;
-}
 
 std::vector<std::string> sorted(std::vector<std::string> v)
 {
@@ -81,130 +76,105 @@ std::vector<std::string> sorted(std::vector<std::string> v)
     return v;
 }
 
-// "/D" with and without a path after it: where the test file goes, and what
-// an argument after that path does.
-TEST(DumpSwitch, PathAfterItNamesTheTestFile)
+e2e::RunOptions asUnprivilegedUser()
 {
-    const Bytes pattern = reference::file(262144);
-    struct Case {
-        const char *label;
-        std::vector<std::string> args;
-        std::string out;
-        int status;
-        // Every entry of the folder afterwards, and the one holding the
-        // test file (empty when none may be written).
-        std::vector<std::string> listing;
-        std::string written;
-    };
-    const Case cases[] = {
-        {"PathAfter", {"/D", "test.mat"}, "524288 bytes written\n", 0,
-         {defaultDest, "a.raw", "test.mat"}, "test.mat"},
-        {"ReplacesEarlierDestination", {"a.raw", "b.mat", "/D", "c.mat"}, "524288 bytes written\n", 0,
-         {defaultDest, "a.raw", "c.mat"}, "c.mat"},
-        {"DestinationBefore", {"a.raw", "b.mat", "-D"}, "524288 bytes written\n", 0,
-         {defaultDest, "a.raw", "b.mat"}, "b.mat"},
-        {"Alone", {"/D"}, "524288 bytes written\n", 0, {defaultDest, "a.raw"}, defaultDest},
-        {"SwitchAfterIsNotExamined", {"/D", "/V"}, "524288 bytes written\n", 0, {defaultDest, "a.raw"},
-         defaultDest},
-        {"TwoPathsAfter", {"/D", "c.mat", "d.mat"}, "What do I do with this: d.mat ? \n", 2,
-         {defaultDest, "a.raw"}, ""},
-        {"SwitchAfterThePath", {"/D", "c.mat", "/V"}, "What do I do with this: /V ? \n", 2,
-         {defaultDest, "a.raw"}, ""},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.label);
-        Scratch s(std::string("dump-") + c.label);
-        s.write(defaultDest, oldDestination);
-        s.write("a.raw", Bytes{1, 2, 3});
-        const e2e::RunResult r = s.run(c.args);
-        EXPECT_EQ(r.out, c.out);
-        EXPECT_EQ(r.status, c.status);
-        EXPECT_EQ(r.err, "");
-        EXPECT_EQ(s.listing(), sorted(c.listing));
-        if (!c.written.empty()) {
-            EXPECT_EQ(s.read(c.written), pattern);
-        }
-        if (c.written != defaultDest) {
-            EXPECT_EQ(s.read(defaultDest), oldDestination);
-        }
-    }
+    e2e::RunOptions o;
+    o.unprivileged = true;
+    return o;
 }
 
-#if !defined(_WIN32)
+#endif
 
-// What a run with the table `kind` must do: a table file that is there but
-// cannot be read ends the run right after the path lines, before the source
-// is looked at; a missing one, a dangling link included, is no fault.
+// A table file that is there but cannot be read ends the run right after
+// the path lines, before the source is looked at; a missing one, a dangling
+// link included, is no fault.  (A folder there: the run table's
+// TableThatIsAFolderIsAFault, on every host.)
 TEST(TableFile, ThereButUnreadableIsAFault)
 {
-    struct Case {
-        const char *label;
-        void (*plant)(const Scratch &);
-        bool unprivileged;
-        std::string tableLine;  // empty: the run ends with "Error opening table file."
-    };
-    const auto head = std::string("materialmap.raw is the inpath\nHeightmapPrimary.mat is the outpath\n");
-    const Case cases[] = {
-        {"Folder", [](const Scratch &s) { fs::create_directory(s / "conversiontable.hex"); }, false, ""},
-        {"Fifo", [](const Scratch &s) { ASSERT_EQ(mkfifo((s / "conversiontable.hex").c_str(), 0644), 0); }, false,
-         ""},
+    TEST_NEEDS_POSIX("fifos, sockets, symbolic links and file modes");
+#if !defined(_WIN32)
+    const std::string &source = fixtures::defaultSource;
+    const std::string &table = fixtures::tableFile;
+    const std::string refused = fixtures::defaultHead + "Error opening table file.\n\n";
+    const RunCase cases[] = {
+        {"Fifo",
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
+             ASSERT_EQ(mkfifo((s / table).c_str(), 0644), 0);
+         },
+         {},
+         refused,
+         7,
+         {unchanged(defaultDest)}},
         {"Socket",
-         [](const Scratch &s) {
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
              const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
              ASSERT_GE(fd, 0);
              sockaddr_un addr{};
              addr.sun_family = AF_UNIX;
-             const std::string p = (s / "conversiontable.hex").string();
+             const std::string p = (s / table).string();
              ASSERT_LT(p.size(), sizeof addr.sun_path);
              std::copy(p.begin(), p.end(), addr.sun_path);
              ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
              close(fd);
          },
-         false, ""},
-        {"LinkToADevice", [](const Scratch &s) { fs::create_symlink("/dev/zero", s / "conversiontable.hex"); },
-         false, ""},
+         {},
+         refused,
+         7,
+         {unchanged(defaultDest)}},
+        {"LinkToADevice",
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
+             fs::create_symlink("/dev/zero", s / table);
+         },
+         {},
+         refused,
+         7,
+         {unchanged(defaultDest)}},
+        // Refused as a user whom the mode binds, not as root.
         {"NoReadPermission",
-         [](const Scratch &s) {
-             s.write("conversiontable.hex", Bytes{7});
-             fs::permissions(s / "conversiontable.hex", fs::perms::none);
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
+             s.write(table, Bytes{7});
+             fs::permissions(s / table, fs::perms::none);
          },
-         true, ""},
-        {"DanglingLink", [](const Scratch &s) { fs::create_symlink("nowhere.hex", s / "conversiontable.hex"); },
-         false, noTable},
+         {},
+         refused,
+         7,
+         {unchanged(defaultDest)},
+         asUnprivilegedUser()},
+        {"DanglingLink",
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
+             fs::create_symlink("nowhere.hex", s / table);
+         },
+         {},
+         rawTrace(source, defaultDest, noTable, Bytes{0, 2}, Bytes{0, 6}),
+         0,
+         {holds(defaultDest, {0, 6}), absent("nowhere.hex")}},
         {"LinkToATable",
-         [](const Scratch &s) {
+         {defaultDest},
+         [&](const Scratch &s) {
+             s.write(source, Bytes{0, 2});
              s.write("real.hex", Bytes{7});
-             fs::create_symlink("real.hex", s / "conversiontable.hex");
+             fs::create_symlink("real.hex", s / table);
          },
-         false, "tablesize is 1\n"},
+         {},
+         rawTrace(source, defaultDest, "tablesize is 1\n", Bytes{0, 2}, Bytes{7, 6}),
+         0,
+         {holds(defaultDest, {7, 6}), holds("real.hex", {7})}},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.label);
-        Scratch s(std::string("table-") + c.label);
-        s.write(defaultDest, oldDestination);
-        s.write("materialmap.raw", Bytes{0, 2});
-        c.plant(s);
-        e2e::RunOptions o;
-        o.unprivileged = c.unprivileged;
-        if (c.unprivileged)
-            s.giveToUnprivilegedUser();
-        const std::vector<std::string> before = s.listing();
-
-        const e2e::RunResult r = s.run({}, o);
-
-        EXPECT_EQ(r.err, "");
-        if (c.tableLine.empty()) {
-            EXPECT_EQ(r.out, head + "Error opening table file.\n\n");
-            EXPECT_EQ(r.status, 7);
-            EXPECT_EQ(s.read(defaultDest), oldDestination);
-        } else {
-            const Bytes converted = c.tableLine == noTable ? Bytes{0, 6} : Bytes{7, 6};
-            EXPECT_EQ(r.out, rawTrace("materialmap.raw", defaultDest, c.tableLine, Bytes{0, 2}, converted));
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(s.read(defaultDest), converted);
-        }
-        EXPECT_EQ(s.listing(), before);
+    for (const RunCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::checkRun(c);
     }
+#endif
 }
 
 // Destinations that are links, or that cannot be examined.  A link keeps its
@@ -213,71 +183,107 @@ TEST(TableFile, ThereButUnreadableIsAFault)
 // found out is refused, never written in place.
 TEST(DestinationKinds, LinksAndUnexaminablePaths)
 {
+    TEST_NEEDS_POSIX("symbolic links");
+#if !defined(_WIN32)
     const Bytes source{2, 3};
     const Bytes converted{6, 5};
-    struct Case {
-        const char *label;
-        void (*plant)(const Scratch &);
-        std::string dest;
-        bool refused;
-        std::string replaced;  // the file that gets the new bytes when not refused
+    const auto refused = [&](const std::string &dest) {
+        return writerFault("in.raw", dest, source, converted, openingFault);
     };
-    const Case cases[] = {
-        {"DanglingLink", [](const Scratch &s) { fs::create_symlink("missing.mat", s / "out.mat"); }, "out.mat", true,
-         ""},
+    const std::string written = rawTrace("in.raw", "out.mat", noTable, source, converted);
+    const RunCase cases[] = {
+        {"DanglingLink",
+         {},
+         [&](const Scratch &s) {
+             s.write("in.raw", source);
+             fs::create_symlink("missing.mat", s / "out.mat");
+         },
+         {"in.raw", "out.mat"},
+         refused("out.mat"),
+         8,
+         {absent("missing.mat")}},
         {"DanglingLinkIntoAMissingFolder",
-         [](const Scratch &s) { fs::create_symlink("nowhere/missing.mat", s / "out.mat"); }, "out.mat", true, ""},
+         {},
+         [&](const Scratch &s) {
+             s.write("in.raw", source);
+             fs::create_symlink("nowhere/missing.mat", s / "out.mat");
+         },
+         {"in.raw", "out.mat"},
+         refused("out.mat"),
+         8,
+         {absent("nowhere")}},
         {"LinkLoop",
-         [](const Scratch &s) {
+         {},
+         [&](const Scratch &s) {
+             s.write("in.raw", source);
              fs::create_symlink("loop2.mat", s / "out.mat");
              fs::create_symlink("out.mat", s / "loop2.mat");
          },
-         "out.mat", true, ""},
-        {"PathThroughAFile", [](const Scratch &) {}, "in.raw/out.mat", true, ""},
-        {"TrailingSlash", [](const Scratch &) {}, "out.mat/", true, ""},
-        {"ChainIntoAnotherFolder",
+         {"in.raw", "out.mat"},
+         refused("out.mat"),
+         8,
+         {},
+         {},
          [](const Scratch &s) {
-             fs::create_directory(s / "maps");
-             s.write("maps/real.mat", oldDestination);
+             EXPECT_TRUE(fs::is_symlink(s / "out.mat"));
+             EXPECT_TRUE(fs::is_symlink(s / "loop2.mat"));
+         }},
+        {"PathThroughAFile",
+         {},
+         [&](const Scratch &s) { s.write("in.raw", source); },
+         {"in.raw", "in.raw/out.mat"},
+         refused("in.raw/out.mat"),
+         8,
+         {holds("in.raw", source)}},
+        {"TrailingSlash",
+         {},
+         [&](const Scratch &s) { s.write("in.raw", source); },
+         {"in.raw", "out.mat/"},
+         refused("out.mat/"),
+         8,
+         {absent("out.mat")}},
+        {"ChainIntoAnotherFolder",
+         {"maps/real.mat"},
+         [&](const Scratch &s) {
+             s.write("in.raw", source);
              fs::create_symlink("maps/step.mat", s / "out.mat");
              fs::create_symlink("real.mat", s / "maps/step.mat");
          },
-         "out.mat", false, "maps/real.mat"},
-        {"AbsoluteLink",
+         {"in.raw", "out.mat"},
+         written,
+         0,
+         {holds("maps/real.mat", converted)},
+         {},
          [](const Scratch &s) {
-             s.write("real.mat", oldDestination);
+             EXPECT_TRUE(fs::is_symlink(s / "out.mat"));
+             EXPECT_TRUE(fs::is_symlink(s / "maps/step.mat"));
+             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(s / "maps/real.mat")));
+             std::vector<std::string> inMaps;
+             for (const auto &e : fs::directory_iterator(s / "maps"))
+                 inMaps.push_back(e.path().filename().string());
+             EXPECT_EQ(sorted(inMaps), sorted({"real.mat", "step.mat"}));
+         }},
+        {"AbsoluteLink",
+         {"real.mat"},
+         [&](const Scratch &s) {
+             s.write("in.raw", source);
              fs::create_symlink(s / "real.mat", s / "out.mat");
          },
-         "out.mat", false, "real.mat"},
+         {"in.raw", "out.mat"},
+         written,
+         0,
+         {holds("real.mat", converted)},
+         {},
+         [](const Scratch &s) {
+             EXPECT_TRUE(fs::is_symlink(s / "out.mat"));
+             EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(s / "real.mat")));
+         }},
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.label);
-        Scratch s(std::string("kind-") + c.label);
-        s.write("in.raw", source);
-        c.plant(s);
-        std::vector<std::string> before = s.listing();
-
-        const e2e::RunResult r = s.run({"in.raw", c.dest});
-
-        EXPECT_EQ(r.err, "");
-        if (c.refused) {
-            EXPECT_EQ(r.out, writerFault("in.raw", c.dest, source, converted, openingFault));
-            EXPECT_EQ(r.status, 8);
-        } else {
-            EXPECT_EQ(r.out, rawTrace("in.raw", c.dest, noTable, source, converted));
-            EXPECT_EQ(r.status, 0);
-            EXPECT_EQ(s.read(c.replaced), converted);
-            EXPECT_TRUE(fs::is_symlink(s / c.dest));
-            EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(s / c.replaced)));
-        }
-        EXPECT_EQ(s.listing(), before);
-        if (fs::is_directory(s / "maps")) {
-            std::vector<std::string> inMaps;
-            for (const auto &e : fs::directory_iterator(s / "maps"))
-                inMaps.push_back(e.path().filename().string());
-            EXPECT_EQ(sorted(inMaps), sorted({"real.mat", "step.mat"}));
-        }
+    for (const RunCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::checkRun(c);
     }
+#endif
 }
 
 // Links planted at every name an earlier version used for its temporary,
@@ -286,6 +292,8 @@ TEST(DestinationKinds, LinksAndUnexaminablePaths)
 // destination is a regular file with the new bytes.
 TEST(PlantedLinks, AtTheOldTemporaryNames)
 {
+    TEST_NEEDS_POSIX("symbolic links");
+#if !defined(_WIN32)
     const Bytes victimBytes{'v', 'i', 'c', 't', 'i', 'm'};
     for (const bool dangling : {true, false}) {
         SCOPED_TRACE(dangling ? "dangling" : "to a victim");
@@ -311,12 +319,15 @@ TEST(PlantedLinks, AtTheOldTemporaryNames)
             EXPECT_FALSE(fs::exists(fs::symlink_status(outside / ("planted-" + std::to_string(n)))));
         EXPECT_EQ(s.listing(), before);
     }
+#endif
 }
 
 // Names at the system's limits: a file name of 255 bytes, and a path of
 // 4,095 bytes (the longest a system call takes) through 16 nested folders.
 TEST(LongNames, LongestNameAndLongestPath)
 {
+    TEST_NEEDS_POSIX("openat and the POSIX limits on names and paths");
+#if !defined(_WIN32)
     {
         Scratch s("name255");
         const std::string name = std::string(251, 'n') + ".mat";
@@ -377,21 +388,18 @@ TEST(LongNames, LongestNameAndLongestPath)
         }
         close(chain[0]);
     }
+#endif
 }
 
 // Write protection and folders this user may not write into, as an
-// unprivileged user (root may write anything, as with a plain open).
+// unprivileged user (root may write anything, as with a plain open): the
+// run is refused before anything is written, and the file keeps its mode.
 TEST(WriteProtection, RefusedBeforeAnythingIsWritten)
 {
+    TEST_NEEDS_POSIX("file modes and another user");
+#if !defined(_WIN32)
     const Bytes source{1, 2};
     const Bytes converted{1, 6};
-    struct Case {
-        const char *label;
-        fs::perms fileMode;
-        fs::perms folderMode;
-        bool unprivileged;
-        int status;
-    };
     const fs::perms rw = fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
                          fs::perms::others_read;
     const fs::perms r = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
@@ -399,42 +407,36 @@ TEST(WriteProtection, RefusedBeforeAnythingIsWritten)
                           fs::perms::others_read | fs::perms::others_exec;
     const fs::perms rx = fs::perms::owner_read | fs::perms::owner_exec | fs::perms::group_read |
                          fs::perms::group_exec | fs::perms::others_read | fs::perms::others_exec;
-    const Case cases[] = {
-        {"ReadOnlyFile", r, rwx, true, 8},
-        {"ReadOnlyFolderWritableFile", rw, rx, true, 8},
+    const auto modes = [&](fs::perms fileMode, fs::perms folderMode) {
+        return [&source, fileMode, folderMode](const Scratch &s) {
+            s.write("in.raw", source);
+            fs::permissions(s / "out.mat", fileMode);
+            fs::permissions(s.dir(), folderMode);
+        };
     };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.label);
-        Scratch s(std::string("protect-") + c.label);
-        s.write("in.raw", source);
-        s.write("out.mat", oldDestination);
-        fs::permissions(s / "out.mat", c.fileMode);
-        if (c.unprivileged)
-            s.giveToUnprivilegedUser();
-        fs::permissions(s.dir(), c.folderMode);
-        e2e::RunOptions o;
-        o.unprivileged = c.unprivileged;
-        const e2e::RunResult res = s.run({"in.raw", "out.mat"}, o);
-
-        fs::permissions(s.dir(), fs::perms::owner_all, fs::perm_options::add);
-        EXPECT_EQ(res.err, "");
-        EXPECT_EQ(res.status, c.status);
-        if (c.status == 8) {
-            EXPECT_EQ(res.out, writerFault("in.raw", "out.mat", source, converted, openingFault));
-            EXPECT_EQ(s.read("out.mat"), oldDestination);
-        } else {
-            EXPECT_EQ(res.out, rawTrace("in.raw", "out.mat", noTable, source, converted));
-            EXPECT_EQ(s.read("out.mat"), converted);
-        }
-        EXPECT_EQ(fs::status(s / "out.mat").permissions(), c.fileMode);
-        EXPECT_EQ(s.listing(), sorted({"in.raw", "out.mat"}));
+    const auto keepsMode = [](fs::perms fileMode) {
+        return [fileMode](const Scratch &s) { EXPECT_EQ(fs::status(s / "out.mat").permissions(), fileMode); };
+    };
+    const std::string refused = writerFault("in.raw", "out.mat", source, converted, openingFault);
+    const RunCase cases[] = {
+        {"ReadOnlyFile", {"out.mat"}, modes(r, rwx), {"in.raw", "out.mat"}, refused, 8,
+         {unchanged("out.mat")}, asUnprivilegedUser(), keepsMode(r)},
+        {"ReadOnlyFolderWritableFile", {"out.mat"}, modes(rw, rx), {"in.raw", "out.mat"}, refused, 8,
+         {unchanged("out.mat")}, asUnprivilegedUser(), keepsMode(rw)},
+    };
+    for (const RunCase &c : cases) {
+        SCOPED_TRACE(c.name);
+        e2e::checkRun(c);
     }
+#endif
 }
 
 // Root may replace a write-protected file, as with a plain open; the file
 // keeps its mode.
 TEST(WriteProtection, RootMayReplaceAReadOnlyFile)
 {
+    TEST_NEEDS_POSIX("file modes and a root user");
+#if !defined(_WIN32)
     if (!e2e::runningAsRoot())
         GTEST_SKIP() << "needs the tests to run as root (CI does)";
     Scratch s("protect-root");
@@ -448,6 +450,7 @@ TEST(WriteProtection, RootMayReplaceAReadOnlyFile)
     struct stat st;
     ASSERT_EQ(stat((s / "out.mat").c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 07777, 0444u);
+#endif
 }
 
 // An existing destination keeps its mode, and when root replaces another
@@ -455,6 +458,8 @@ TEST(WriteProtection, RootMayReplaceAReadOnlyFile)
 // gives under the umask.
 TEST(Modes, KeptOrAsAPlainCreate)
 {
+    TEST_NEEDS_POSIX("file modes, a umask and file owners");
+#if !defined(_WIN32)
     struct Case {
         const char *label;
         int oldMode;  // -1: no old destination
@@ -500,10 +505,13 @@ TEST(Modes, KeptOrAsAPlainCreate)
     ASSERT_EQ(stat((s / "out.mat").c_str(), &st), 0);
     EXPECT_EQ(st.st_uid, e2e::unprivilegedUid);
     EXPECT_EQ(st.st_gid, e2e::unprivilegedGid);
+#endif
 }
 
 // ---------------------------------------------------------------------------
 // Runs caught in the middle of their write.
+
+#if !defined(_WIN32)
 
 // A 64 MiB map, so that the write and its flush take long enough to be
 // caught in the act.
@@ -578,11 +586,15 @@ bool hasNamelessTemporaries(const fs::path &dir)
 #endif
 }
 
+#endif
+
 // SIGINT, SIGTERM and SIGHUP in the middle of a write: the temporary is gone,
 // the old destination is intact, and the run ends by that signal.  A run
 // that finishes before the signal lands is tried again.
 TEST(Signals, InterruptedWriteLeavesNothing)
 {
+    TEST_NEEDS_POSIX("signals and /proc");
+#if !defined(_WIN32)
     Scratch s("signals");
     s.write("big.raw", bigMap());
     for (const int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -609,12 +621,15 @@ TEST(Signals, InterruptedWriteLeavesNothing)
         }
         EXPECT_TRUE(caught) << "no run was caught in its write in 10 tries";
     }
+#endif
 }
 
 // A signal that was ignored when the run started stays ignored: the run
 // completes as if it had not come.
 TEST(Signals, IgnoredSignalStaysIgnored)
 {
+    TEST_NEEDS_POSIX("signals and /proc");
+#if !defined(_WIN32)
     Scratch s("ignored");
     s.write("big.raw", bigMap());
     s.write("out.mat", oldDestination);
@@ -633,12 +648,15 @@ TEST(Signals, IgnoredSignalStaysIgnored)
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(fs::file_size(s / "out.mat"), 67108864u);
     EXPECT_EQ(s.listing(), sorted({"big.raw", "out.mat"}));
+#endif
 }
 
 // SIGKILL cannot be caught.  Later runs still succeed, and where the file
 // system makes nameless temporaries nothing at all is left.
 TEST(Signals, KilledRunNeverBlocksALaterOne)
 {
+    TEST_NEEDS_POSIX("SIGKILL and /proc");
+#if !defined(_WIN32)
     Scratch s("killed");
     s.write("big.raw", bigMap());
     s.write("small.raw", Bytes{2});
@@ -668,12 +686,15 @@ TEST(Signals, KilledRunNeverBlocksALaterOne)
     const e2e::RunResult r = s.run({"small.raw", "out.mat"});
     EXPECT_EQ(r.status, 0) << r.out;
     EXPECT_EQ(s.read("out.mat"), Bytes{6});
+#endif
 }
 
 // While a 0600 destination is replaced, its temporary is never readable by
 // anyone else: every look at the run's open temporary finds mode 0600.
 TEST(Modes, TemporaryNeverMoreOpenThanTheFile)
 {
+    TEST_NEEDS_POSIX("file modes and /proc");
+#if !defined(_WIN32)
     Scratch s("tempmode");
     s.write("big.raw", bigMap());
     int looks = 0;
@@ -704,6 +725,7 @@ TEST(Modes, TemporaryNeverMoreOpenThanTheFile)
         EXPECT_EQ(st.st_mode & 07777, 0600u);
     }
     EXPECT_GT(looks, 0) << "the temporary was never seen";
+#endif
 }
 
 // Eight runs at once into one destination, round after round, from sources
@@ -713,10 +735,12 @@ TEST(Modes, TemporaryNeverMoreOpenThanTheFile)
 // is left.
 TEST(Concurrency, EightRunsIntoOneDestination)
 {
+    TEST_NEEDS_POSIX("runs started without waiting for them");
+#if !defined(_WIN32)
     constexpr int runs = 8;
     constexpr int rounds = 20;
     Scratch s("race");
-    s.write("conversiontable.hex", identityTable());
+    s.write(fixtures::tableFile, fixtures::identityTable());
     std::vector<std::size_t> sizes;
     for (int k = 0; k < runs; ++k) {
         sizes.push_back(262144 + static_cast<std::size_t>(k) * 98304 + static_cast<std::size_t>(k));
@@ -770,15 +794,15 @@ TEST(Concurrency, EightRunsIntoOneDestination)
                       tail);
         }
         EXPECT_GT(whose(s.read("out.mat")), 0);
-        std::vector<std::string> expected{"conversiontable.hex", "out.mat"};
+        std::vector<std::string> expected{fixtures::tableFile, "out.mat"};
         for (int k = 0; k < runs; ++k)
             expected.push_back("src" + std::to_string(k) + ".raw");
         EXPECT_EQ(s.listing(), sorted(expected));
         if (::testing::Test::HasFailure())
             break;
     }
+#endif
 }
 
-#endif
 
 } // namespace

@@ -1,10 +1,15 @@
-// Decoding of the bitmap header records from their little-endian bytes.
+// Decoding of the bitmap header records from their little-endian bytes, and
+// the header check on the same table of hostile files that the end-to-end
+// tests run the program on.
 #include "source/bmpheader.h"
+
+#include "bmp_cases.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
+#include <string>
 #include <vector>
 
 namespace {
@@ -106,5 +111,45 @@ TEST(BmpHeaderDecode, WidthMustFitTheOutputBuffer)
     for (const Case &c : cases)
         EXPECT_EQ(bmpWidthFits(c.width), c.fits) << "width " << c.width;
 }
+
+// The check alone, in-process, on each file of the table: a file the run
+// takes past its headers has no fault; any other ends with the run's status
+// and, once the reader has put the source path in for "%s" and myshutdown
+// its newline, with the run's console tail.
+class HostileHeader : public ::testing::TestWithParam<fixtures::BitmapCase> {};
+
+std::string withPath(const std::string &message, const std::string &path)
+{
+    std::string text = message;
+    const std::size_t at = text.find("%s");
+    if (at != std::string::npos)
+        text.replace(at, 2, path);
+    return text;
+}
+
+TEST_P(HostileHeader, FaultIsTheRunsEnding)
+{
+    const fixtures::BitmapCase &k = GetParam();
+    // Exactly the bytes the reader has, in a block of their own size, so
+    // that a look past them shows under the sanitizers.
+    const std::size_t have = std::min(k.file.size(), bmpCheckedBytes);
+    const Bytes first(k.file.begin(), k.file.begin() + static_cast<std::ptrdiff_t>(have));
+
+    const BmpFault fault = bmpHeaderFault(first.data(), first.size());
+
+    if (k.tail.rfind("Found a BMP", 0) == 0) {
+        EXPECT_EQ(fault.status, 0) << (fault.message != nullptr ? fault.message : "");
+        EXPECT_EQ(fault.message, nullptr);
+    } else {
+        EXPECT_EQ(fault.status, k.status);
+        ASSERT_NE(fault.message, nullptr);
+        EXPECT_EQ(withPath(fault.message, k.path) + "\n", k.tail);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, HostileHeader, ::testing::ValuesIn(fixtures::hostileBitmapCases()),
+                         [](const ::testing::TestParamInfo<fixtures::BitmapCase> &c) {
+                             return c.param.name;
+                         });
 
 } // namespace

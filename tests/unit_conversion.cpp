@@ -2,6 +2,8 @@
 #include "conversion/conversion.h"
 #include "common/runstate.h"
 
+#include "fixtures.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,7 +14,7 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-const Bytes builtIn = {0, 1, 6, 5, 8, 8, 9, 7, 3, 3, 2, 2, 12, 2, 8, 4};
+const Bytes &builtIn = fixtures::builtinTable;
 
 struct ConversionCase {
     const char *what;

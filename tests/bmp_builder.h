@@ -1,6 +1,7 @@
-// Bitmap fixtures for the end-to-end tests: one builder that can set every
-// header field to any value, including ones no real writer would produce, and
-// what a run on such a file is expected to print and write.
+// Bitmap fixtures for the tests: one builder that can set every header field
+// to any value, including ones no real writer would produce, and what a run
+// on such a file is expected to print and write.  No GoogleTest and no
+// harness here: the unit tests build the same files.
 //
 // Layout written by buildBmp (little-endian, no gaps):
 //   14-byte file header   sig, fileSize, res1 = 0, res2 = 0, offBits
@@ -9,17 +10,29 @@
 //   palette               paletteEntries x 4 bytes (blue, green, red, 0)
 //   pixels                the bytes given, unchanged
 //   then the file is cut to cutAt bytes when cutAt is set.
-#ifndef MATCONV_E2E_BITMAP_H
-#define MATCONV_E2E_BITMAP_H
+#ifndef MATCONV_TESTS_BMP_BUILDER_H
+#define MATCONV_TESTS_BMP_BUILDER_H
 
-#include "e2e_support.h"
+#include "fixtures.h"
 
 #include <cstddef>
 #include <cstdint>
-#include <fstream>
 #include <string>
 
-namespace e2e {
+namespace fixtures {
+
+// Little-endian appenders.
+inline void put16(Bytes &b, std::uint32_t v)
+{
+    b.push_back(static_cast<unsigned char>(v & 0xFF));
+    b.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+}
+
+inline void put32(Bytes &b, std::uint32_t v)
+{
+    put16(b, v & 0xFFFF);
+    put16(b, v >> 16);
+}
 
 struct BmpLayout {
     std::uint16_t sig = 0x4D42;      // "BM"
@@ -99,13 +112,6 @@ inline BmpLayout small24()
     return s;
 }
 
-// The converter's built-in material table.
-inline unsigned char builtinCode(unsigned char code)
-{
-    static const unsigned char table[16] = {0, 1, 6, 5, 8, 8, 9, 7, 3, 3, 2, 2, 12, 2, 8, 4};
-    return code < 16 ? table[code] : 0;
-}
-
 // What the conversion makes of a pixel block: 8-bit codes translated one for
 // one, 24-bit pixels as (0, green) pairs, a short last pixel's missing bytes
 // taken as 0.
@@ -132,61 +138,31 @@ inline Bytes expectedDestination(int depth, std::int32_t w, const Bytes &pixels)
     return out;
 }
 
-// The first n bytes as the console shows them: "%d " each, missing ones as 0.
-inline std::string consoleValues(const Bytes &b, std::size_t n)
-{
-    std::string s;
-    for (std::size_t i = 0; i < n; ++i)
-        s += std::to_string(i < b.size() ? b[i] : 0) + " ";
-    return s;
-}
-
-// The four lines every run with the source `path` and no table file starts with.
-inline std::string traceHead(const std::string &path)
-{
-    return path + " is the inpath\n"
-                  "HeightmapPrimary.mat is the outpath\n"
-                  "didn't find conversiontable.hex,using built-in\n"
-                  "found 1 file to open\n";
-}
-
 inline std::string foundLine(int depth, long long width)
 {
     return "Found a BMP with color depth of " + std::to_string(depth) + " and a width of " +
            std::to_string(width) + "\n";
 }
 
-// The whole console text of a successful run.
-inline std::string successTrace(const std::string &path, int depth, std::int32_t w,
-                                const Bytes &pixels)
+// What a successful run prints after the trace head.
+inline std::string successTail(int depth, std::int32_t w, const Bytes &pixels)
 {
     // The console shows the conversion before the writer cuts it to size;
     // 24 pixel bytes are enough for its first 16 bytes.
     const Bytes head(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(
                                                           pixels.size() < 24 ? pixels.size() : 24));
-    return traceHead(path) + foundLine(depth, w) + "filesize is " +
-           std::to_string(pixels.size()) + "\n" + consoleValues(pixels, 12) + "\n" +
-           consoleValues(convertedPixels(depth, head), 16) +
+    return foundLine(depth, w) + "filesize is " + std::to_string(pixels.size()) + "\n" +
+           consoleValues(pixels, 12) + "\n" + consoleValues(convertedPixels(depth, head), 16) +
            std::to_string(2LL * w * w) + " bytes written\n";
 }
 
-// Reads a whole file in one block (the big destinations are 64 MiB).
-inline Bytes readWhole(const std::string &path)
+// The whole console text of a successful run on the source `path`.
+inline std::string successTrace(const std::string &path, int depth, std::int32_t w,
+                                const Bytes &pixels)
 {
-    std::ifstream in(path, std::ios::binary | std::ios::ate);
-    Bytes b(static_cast<std::size_t>(in.tellg()));
-    in.seekg(0);
-    in.read(reinterpret_cast<char *>(b.data()), static_cast<std::streamsize>(b.size()));
-    return b;
+    return traceHead(path) + successTail(depth, w, pixels);
 }
 
-// What stands in the destination before a run, to see that a refused run
-// leaves it alone.
-inline Bytes precious()
-{
-    return Bytes{'k', 'e', 'e', 'p', 0, 255, 1, 254, 'm', 'e'};
-}
-
-} // namespace e2e
+} // namespace fixtures
 
 #endif
