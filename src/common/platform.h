@@ -21,6 +21,14 @@ std::FILE *openRegularForReading(const char *path);
 // link included.
 int pathExists(const char *path);
 
+// 1 when paths a and b name the same file, however they are spelt: where
+// the file exists, by its identity, so that "./", another spelling of the
+// folder, a link and a hard link are all seen through; where nothing is
+// there yet, by the identity of the folder and the name a new file would
+// get there, a dangling link's text followed to that name.  0 when they
+// differ, and when either path cannot be examined.
+int sameFile(const char *a, const char *b);
+
 // ---------------------------------------------------------------------------
 // Replacing a file without ever losing the one that was there.
 //
