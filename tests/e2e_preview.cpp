@@ -630,4 +630,52 @@ TEST(PreviewRefusal, PreviewOnAFullDisk)
     checkRefusal(c, codes, limited);
 }
 
+// A write-protected preview, and one in a folder this user may not write
+// into, as an unprivileged user (root may write anything): refused like a
+// destination would be, before the destination is touched.
+TEST(PreviewRefusal, WriteProtectedPreview)
+{
+    E2E_POSIX_ONLY("file modes and another user");
+    const fs::perms r = fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read;
+    const fs::perms rw = r | fs::perms::owner_write;
+    const fs::perms rx = r | fs::perms::owner_exec | fs::perms::group_exec | fs::perms::others_exec;
+    const fs::perms rwx = rx | fs::perms::owner_write;
+    const struct {
+        const char *label;
+        fs::perms fileMode;
+        fs::perms folderMode;
+    } cases[] = {
+        {"read-only preview", r, rwx},
+        {"read-only folder", rw, rx},
+    };
+    const Bytes codes = {1, 2, 3, 4};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.label);
+        Scratch s("protected-preview");
+        s.write(defaultSource, codes);
+        s.write(defaultDest, oldDestination);
+        fs::create_directory(s / "pics");
+        s.write("pics/old.bmp", oldPreview);
+        fs::permissions(s / "pics/old.bmp", c.fileMode);
+        s.giveToUnprivilegedUser();
+        fs::permissions(s / "pics", c.folderMode);
+        e2e::RunOptions o;
+        o.unprivileged = true;
+        const e2e::RunResult res = s.run({"--preview", "pics/old.bmp"}, o);
+        fs::permissions(s / "pics", fs::perms::owner_all, fs::perm_options::add);
+        EXPECT_EQ(res.out, pathLines(defaultSource, defaultDest) + noTable +
+                               "found 1 file to open\nfilesize is 4\n" + values(codes, 12) + "\n" +
+                               previewLine("pics/old.bmp", 2) + "Error opening preview file.\n\n");
+        EXPECT_EQ(res.status, 8);
+        EXPECT_EQ(res.err, "");
+        EXPECT_EQ(s.read("pics/old.bmp"), oldPreview);
+        EXPECT_EQ(s.read(defaultDest), oldDestination);
+        EXPECT_EQ(s.listing(), (std::vector<std::string>{defaultDest, defaultSource, "pics"}));
+        std::vector<std::string> pics;
+        for (const auto &e : fs::directory_iterator(s / "pics"))
+            pics.push_back(e.path().filename().string());
+        EXPECT_EQ(pics, std::vector<std::string>{"old.bmp"});
+    }
+}
+
 } // namespace
