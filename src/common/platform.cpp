@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 
 #if defined(_WIN32)
 #ifndef NOMINMAX
@@ -268,6 +269,85 @@ int pathExists(const char *path)
         return 1;
     }
     return notFound(GetLastError()) ? 0 : 1;
+}
+
+namespace {
+
+// What a path names, for telling whether two paths name one file: a file
+// that is there, by its volume and index, or else the folder and the name a
+// new file would be created under.
+struct PathIdentity {
+    bool exists;
+    DWORD volume;
+    ULONGLONG index;  // the file's, or its folder's where it does not exist
+    wchar_t name[widePathUnits];
+};
+
+bool identityOf(HANDLE h, PathIdentity *id)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    const BOOL got = GetFileInformationByHandle(h, &info);
+    CloseHandle(h);
+    if (!got)
+        return false;
+    id->volume = info.dwVolumeSerialNumber;
+    id->index = (static_cast<ULONGLONG>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    return true;
+}
+
+bool identifyPath(const char *path, PathIdentity *id)
+{
+    static wchar_t wide[widePathUnits];
+    if (!widenPath(path, wide, widePathUnits))
+        return false;
+    const HANDLE h = openForLooking(wide);
+    if (h != INVALID_HANDLE_VALUE) {
+        id->exists = true;
+        return identityOf(h, id);
+    }
+    if (!notFound(GetLastError()))
+        return false;
+    // Nothing there: the folder, everything up to the last separator (a
+    // drive's current folder for "C:name"), and the name in it.
+    std::size_t cut = 0;
+    for (std::size_t i = 0; wide[i] != L'\0'; ++i) {
+        if (wide[i] == L'\\' || wide[i] == L'/' || (i == 1 && wide[i] == L':'))
+            cut = i + 1;
+    }
+    const wchar_t *base = wide + cut;
+    if (base[0] == L'\0' || std::wcscmp(base, L".") == 0 || std::wcscmp(base, L"..") == 0)
+        return false;
+    std::wcscpy(id->name, base);
+    static wchar_t folder[widePathUnits];
+    if (cut == 0) {
+        std::wcscpy(folder, L".");
+    } else {
+        std::memcpy(folder, wide, cut * sizeof(wchar_t));
+        folder[cut] = L'\0';
+        if (folder[cut - 1] == L':') {
+            folder[cut] = L'.';
+            folder[cut + 1] = L'\0';
+        }
+    }
+    const HANDLE f = openForLooking(folder);
+    if (f == INVALID_HANDLE_VALUE)
+        return false;
+    id->exists = false;
+    return identityOf(f, id);
+}
+
+} // namespace
+
+int sameFile(const char *a, const char *b)
+{
+    static PathIdentity ia;
+    static PathIdentity ib;
+    if (!identifyPath(a, &ia) || !identifyPath(b, &ib))
+        return 0;
+    if (ia.exists != ib.exists || ia.volume != ib.volume || ia.index != ib.index)
+        return 0;
+    // Windows file systems match names without regard to case.
+    return ia.exists || CompareStringOrdinal(ia.name, -1, ib.name, -1, TRUE) == CSTR_EQUAL ? 1 : 0;
 }
 
 TargetKind openTarget(const char *path)
@@ -602,6 +682,106 @@ int pathExists(const char *path)
     if (stat(path, &st) == 0)
         return 1;
     return errno == ENOENT || errno == ENOTDIR ? 0 : 1;
+}
+
+namespace {
+
+// What a path names, for telling whether two paths name one file: a file
+// that is there, by its device and inode, or else the folder and the name a
+// new file would be created under.
+struct PathIdentity {
+    bool exists;
+    dev_t device;
+    ino_t inode;  // the file's, or its folder's where it does not exist
+    char name[pathBytes];
+};
+
+#if defined(O_PATH)
+constexpr int lookingAtFolder = O_PATH | O_DIRECTORY | O_CLOEXEC;
+#else
+constexpr int lookingAtFolder = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+#endif
+
+bool identifyPath(const char *path, PathIdentity *id)
+{
+    struct stat st;
+    if (stat(path, &st) == 0) {
+        id->exists = true;
+        id->device = st.st_dev;
+        id->inode = st.st_ino;
+        return true;
+    }
+    if (errno != ENOENT)
+        return false;
+    // Nothing there, or a dangling link: follow the links by hand to the
+    // name in a folder that a new file would get, as the writer does.
+    char current[pathBytes];
+    if (std::strlen(path) >= sizeof current)
+        return false;
+    std::strcpy(current, path);
+    int at = AT_FDCWD;
+    bool found = false;
+    for (int hops = 0; hops <= maxLinkHops && !found; ++hops) {
+        const char *slash = std::strrchr(current, '/');
+        const char *base = slash != nullptr ? slash + 1 : current;
+        if (base[0] == '\0' || std::strcmp(base, ".") == 0 || std::strcmp(base, "..") == 0 ||
+            std::strlen(base) >= sizeof id->name)
+            break;
+        char folderPath[pathBytes];
+        if (slash == nullptr) {
+            std::strcpy(folderPath, ".");
+        } else {
+            const std::size_t len = slash == current ? 1 : static_cast<std::size_t>(slash - current);
+            std::memcpy(folderPath, current, len);
+            folderPath[len] = '\0';
+        }
+        const int folder = openat(at, folderPath, lookingAtFolder);
+        if (at != AT_FDCWD)
+            close(at);
+        at = folder;
+        if (folder < 0)
+            break;
+        std::strcpy(id->name, base);
+        struct stat entry;
+        if (fstatat(folder, id->name, &entry, AT_SYMLINK_NOFOLLOW) != 0) {
+            struct stat folderStat;
+            if (errno == ENOENT && fstat(folder, &folderStat) == 0) {
+                id->exists = false;
+                id->device = folderStat.st_dev;
+                id->inode = folderStat.st_ino;
+                found = true;
+            }
+            break;
+        }
+        if (!S_ISLNK(entry.st_mode)) {
+            // Made meanwhile: compared as the file it now is.
+            id->exists = true;
+            id->device = entry.st_dev;
+            id->inode = entry.st_ino;
+            found = true;
+            break;
+        }
+        const ssize_t n = readlinkat(folder, id->name, current, sizeof current);
+        if (n <= 0 || static_cast<std::size_t>(n) >= sizeof current)
+            break;
+        current[n] = '\0';
+    }
+    if (at >= 0 && at != AT_FDCWD)
+        close(at);
+    return found;
+}
+
+} // namespace
+
+int sameFile(const char *a, const char *b)
+{
+    static PathIdentity ia;
+    static PathIdentity ib;
+    if (!identifyPath(a, &ia) || !identifyPath(b, &ib))
+        return 0;
+    if (ia.exists != ib.exists || ia.device != ib.device || ia.inode != ib.inode)
+        return 0;
+    return ia.exists || std::strcmp(ia.name, ib.name) == 0 ? 1 : 0;
 }
 
 TargetKind openTarget(const char *path)

@@ -34,6 +34,14 @@ void printWithName(const char *fmt, const char *name);
 char **utf8Arguments(int argc, wchar_t **argv);
 #endif
 
+// 1 when paths a and b name the same file, however they are spelt: where
+// the file exists, by its identity, so that "./", another spelling of the
+// folder, a link and a hard link are all seen through; where nothing is
+// there yet, by the identity of the folder and the name a new file would
+// get there, a dangling link's text followed to that name.  0 when they
+// differ, and when either path cannot be examined.
+int sameFile(const char *a, const char *b);
+
 // ---------------------------------------------------------------------------
 // Replacing a file without ever losing the one that was there.
 //

@@ -5,6 +5,7 @@
 #include "common/runstate.h"
 #include "common/shutdown.h"
 #include "source/sourceload.h"
+#include "mainConv/preview.h"
 #include "mainConv/version.h"
 #include "mainConv/writer.h"
 
@@ -13,6 +14,7 @@
 #include <cstring>
 
 const char *name = "matconv";
+char *previewpath = nullptr;
 
 namespace {
 
@@ -30,6 +32,64 @@ char switchLetter(const char *arg)
     if ((arg[0] == '/' || arg[0] == '-') && arg[1] != '\0' && arg[2] == '\0')
         return arg[1];
     return 0;
+}
+
+// The option naming the preview: "--preview PATH", where PATH is the next
+// argument whatever it is, as getopt takes it, or "--preview=PATH".
+const char previewOption[] = "--preview";
+constexpr std::size_t previewOptionLength = sizeof previewOption - 1;
+
+// 1 when arg is the preview option, in either form.
+int isPreviewOption(const char *arg)
+{
+    return std::strncmp(arg, previewOption, previewOptionLength) == 0 &&
+           (arg[previewOptionLength] == '\0' || arg[previewOptionLength] == '=');
+}
+
+[[noreturn]] void previewWithoutPath()
+{
+    std::printf("Option --preview needs a path: --preview PATH or --preview=PATH\n");
+    std::exit(exitUsage);
+}
+
+// The preview must never overwrite what the run reads or writes, however
+// the two paths are spelt.
+void checkPreviewPath()
+{
+    if (previewpath == nullptr)
+        return;
+    if (sameFile(previewpath, outpath)) {
+        printWithName("The preview cannot be the destination: %s\n", previewpath);
+        std::exit(exitUsage);
+    }
+    if (sameFile(previewpath, inpath)) {
+        printWithName("The preview cannot be the source: %s\n", previewpath);
+        std::exit(exitUsage);
+    }
+}
+
+// The preview's width for the loaded source, or the end of the run when it
+// has none: right after the source's size is shown, before anything is
+// converted or written.
+std::int32_t previewSide()
+{
+    std::int32_t w = 0;
+    char message[128];
+    message[0] = '\0';
+    switch (previewWidth(isBmp, res, inputbufSize, &w)) {
+    case previewFine:
+        return w;
+    case previewNotSquare:
+        std::snprintf(message, sizeof message,
+                      "Error: cannot preview a raw map of %d bytes: not a square number.\n",
+                      static_cast<int>(inputbufSize));
+        break;
+    case previewNoWidth:
+        std::snprintf(message, sizeof message, "Error: cannot preview a map of width 0 (%d bytes).\n",
+                      static_cast<int>(inputbufSize));
+        break;
+    }
+    myshutdown(exitUnreadable, message);
 }
 
 // Floor division by 256, the arithmetic shift right by 8, spelt out so the
@@ -70,6 +130,21 @@ void parseArgs(int argc, char **argv)
     int positional = 0;
     for (int i = 1; i < argc; ++i) {
         const char *arg = argv[i];
+        if (isPreviewOption(arg)) {
+            const char *path = arg + previewOptionLength;
+            if (*path == '=') {
+                ++path;
+            } else {
+                if (i + 1 == argc)
+                    previewWithoutPath();
+                path = argv[++i];
+            }
+            if (path[0] == '\0')
+                previewWithoutPath();
+            std::free(previewpath);  // a later one replaces it
+            previewpath = dupString(path);
+            continue;
+        }
         const char argType = switchLetter(arg);
         switch (argType) {
         case 0:
@@ -89,8 +164,9 @@ void parseArgs(int argc, char **argv)
             std::exit(exitSuccess);
         case 'D':
             // A path right after the switch names the test file's
-            // destination; nothing may follow it.
-            if (i + 1 < argc && switchLetter(argv[i + 1]) == 0) {
+            // destination; nothing may follow it.  The preview option is no
+            // path, and the test file gets no picture.
+            if (i + 1 < argc && switchLetter(argv[i + 1]) == 0 && !isPreviewOption(argv[i + 1])) {
                 if (positional >= 2)
                     std::free(outpath);  // the destination given before it
                 outpath = dupString(argv[i + 1]);
@@ -110,6 +186,7 @@ void parseArgs(int argc, char **argv)
             std::exit(exitUsage);
         }
     }
+    checkPreviewPath();
 }
 
 std::int32_t testfill(std::int32_t length)
@@ -160,11 +237,20 @@ int runConversion(int argc, char **argv)
         myshutdown(exitUnreadable, "Error opening input file.\n");
 
     readinfile(inpath);
+    const std::int32_t side = previewpath != nullptr ? previewSide() : 0;
 
     for (int i = 0; i < 12; ++i)
         std::printf("%d ", indata[i]);
     outputbufSize = process();
     std::printf("\n");
+    // The picture goes first: a run that cannot write it ends before the
+    // destination is touched.
+    if (previewpath != nullptr) {
+        char line[64];
+        std::snprintf(line, sizeof line, "preview is %%s, %d x %d\n", static_cast<int>(side), static_cast<int>(side));
+        printWithName(line, previewpath);
+        previewfile(previewpath, side, isBmp && depth == 24 ? previewGray : previewCodes);
+    }
     for (int i = 0; i < 16; ++i)
         std::printf("%d ", outdata[i]);
     outputfile(outpath);

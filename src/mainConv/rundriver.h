@@ -8,6 +8,10 @@
 // The program name shown in the usage and version texts.
 extern const char *name;
 
+// The picture of the converted map to write beside the destination
+// ("--preview PATH"), or nullptr for none.
+extern char *previewpath;
+
 // The whole run; returns the exit status of a run that ends normally.
 int runConversion(int argc, char **argv);
 
