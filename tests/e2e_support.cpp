@@ -112,8 +112,14 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started)
-        throw std::runtime_error("cannot start " + cmdline);
+    if (!started) {
+        // The system's reason and what was asked, so that a failed start can
+        // be told apart from a fault of the program under test.
+        const DWORD why = GetLastError();
+        throw std::runtime_error("cannot start " + cmdline + " (CreateProcessA failed with error " +
+                                 std::to_string(why) + "; application " + application +
+                                 ", folder " + cwd + ")");
+    }
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
