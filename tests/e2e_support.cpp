@@ -109,13 +109,14 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     const std::string application = (dir / program).string();
     const BOOL started = CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                         nullptr, cwd.c_str(), &si, &pi);
+    // Taken at once: the calls below may change it.
+    const DWORD why = started ? 0 : GetLastError();
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
     if (!started) {
         // The system's reason and what was asked, so that a failed start can
         // be told apart from a fault of the program under test.
-        const DWORD why = GetLastError();
         throw std::runtime_error("cannot start " + cmdline + " (CreateProcessA failed with error " +
                                  std::to_string(why) + "; application " + application +
                                  ", folder " + cwd + ")");
