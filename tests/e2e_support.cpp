@@ -161,11 +161,18 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     const BOOL started = CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
                                         environment.empty() ? nullptr : environment.data(), cwd.c_str(),
                                         &si, &pi);
+    // Taken at once: the calls below may change it.
+    const DWORD why = started ? 0 : GetLastError();
     CloseHandle(in);
     CloseHandle(out);
     CloseHandle(err);
-    if (!started)
-        throw std::runtime_error("cannot start " + cmdline);
+    if (!started) {
+        // The system's reason and what was asked, so that a failed start can
+        // be told apart from a fault of the program under test.
+        throw std::runtime_error("cannot start " + cmdline + " (CreateProcessA failed with error " +
+                                 std::to_string(why) + "; application " + application +
+                                 ", folder " + cwd + ")");
+    }
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
     GetExitCodeProcess(pi.hProcess, &code);
