@@ -9,8 +9,9 @@ enum ExitStatus {
     exitUsage = 2,               // the command line cannot be acted on
     exitOutOfMemory = 3,         // a path copy cannot be allocated
     exitUnreadable = 7,          // a source or table cannot be opened or read, is over its
-                                 // limit, or a bitmap header or its pixel data is incomplete
-    exitUnwritable = 8,          // the destination cannot be opened or written
+                                 // limit, a bitmap header or its pixel data is incomplete,
+                                 // or the map has no shape a preview can take
+    exitUnwritable = 8,          // the destination or the preview cannot be opened or written
     exitBadSignature = 16,       // a bitmap source does not start with "BM"
     exitUnsupportedBitmap = 17,  // a bitmap of a kind that is not accepted
 };
