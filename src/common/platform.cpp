@@ -984,11 +984,22 @@ void ignoreFileSizeSignal()
 #endif
 }
 
+// The advice prepareForFill gives: bit 0 large pages, bit 1 the used part
+// faulted in with one call.  bench/pages builds the four kinds to compare
+// them; a build takes the one that measured best.
+#ifndef MATCONV_PAGE_ADVICE
+#define MATCONV_PAGE_ADVICE 3
+#endif
+
 void prepareForFill(void *buffer, std::size_t size, std::size_t used)
 {
 #if defined(__linux__)
     const std::uintptr_t begin = reinterpret_cast<std::uintptr_t>(buffer);
-#if defined(MADV_HUGEPAGE)
+    // Not every kind of advice looks at every argument.
+    static_cast<void>(begin);
+    static_cast<void>(size);
+    static_cast<void>(used);
+#if defined(MADV_HUGEPAGE) && (MATCONV_PAGE_ADVICE & 1)
     // Every large page lying wholly inside the buffer; 2 MiB on x86-64 and on
     // arm64 with 4 KiB pages.  The advice commits no memory by itself.
     const std::uintptr_t large = std::uintptr_t{1} << 21;
@@ -996,10 +1007,8 @@ void prepareForFill(void *buffer, std::size_t size, std::size_t used)
     const std::uintptr_t last = (begin + size) & ~(large - 1);
     if (last > first)
         madvise(reinterpret_cast<void *>(first), last - first, MADV_HUGEPAGE);
-#else
-    (void)size;
 #endif
-#if defined(MADV_POPULATE_WRITE)
+#if defined(MADV_POPULATE_WRITE) && (MATCONV_PAGE_ADVICE & 2)
     // The pages the used part touches, faulted in by the kernel in one pass.
     // Kernels before 5.14 refuse this; the buffer then fills page by page.
     const long pageSize = sysconf(_SC_PAGESIZE);
