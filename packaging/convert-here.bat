@@ -5,7 +5,10 @@ rem conversiontable.hex (the built-in table when there is none) and writes
 rem HeightmapPrimary.mat beside the map.  The window stays open until a key
 rem is pressed; the exit status is matconv's.
 rem No code page change is needed for names outside ASCII: cmd keeps the
-rem dropped path in UTF-16 and hands it on to matconv.exe unchanged.
+rem dropped path in UTF-16 and hands it on to matconv.exe unchanged, and on
+rem a console both cmd's echo and matconv.exe show it as UTF-16 text.  A chcp
+rem here would only change the code page of a console this shares, and
+rem leave it changed.
 setlocal
 if "%~1"=="" goto nomap
 if not "%~2"=="" echo Only the first map is converted: drop one map at a time.

@@ -46,10 +46,10 @@ TEST(ProgramName, IsTheFileNameHoweverStarted)
     Scratch s("name");
     fs::create_directories(s / "tools");
     const fs::path exe = s / ("tools/conv" + exeSuffix);
-    fs::copy_file(e2e::matconvPath(), exe);
-    const std::string nativeAbs = exe.string();
-    const std::string forwardAbs = exe.generic_string();
-    const std::string nativeRel = (fs::path(".") / "tools" / ("conv" + exeSuffix)).string();
+    fs::copy_file(e2e::pathOf(e2e::matconvPath()), exe);
+    const std::string nativeAbs = e2e::utf8Of(exe);
+    const std::string forwardAbs = exe.generic_u8string();
+    const std::string nativeRel = e2e::utf8Of(fs::path(".") / "tools" / ("conv" + exeSuffix));
     const std::string name = "conv" + exeSuffix;
     const std::string version = fixtures::versionLine(name);
 
@@ -113,9 +113,9 @@ TEST(NativePaths, SourceAndDestinationAnywhere)
         std::string destination;
     };
     const std::vector<Case> cases = {
-        {relIn.string(), relOut.string()},
-        {(s.dir() / relIn).string(), (s.dir() / relOut).string()},
-        {(s.dir() / relIn).generic_string(), (s.dir() / relOut).generic_string()},
+        {e2e::utf8Of(relIn), e2e::utf8Of(relOut)},
+        {e2e::utf8Of(s.dir() / relIn), e2e::utf8Of(s.dir() / relOut)},
+        {(s.dir() / relIn).generic_u8string(), (s.dir() / relOut).generic_u8string()},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.source);
@@ -129,7 +129,7 @@ TEST(NativePaths, SourceAndDestinationAnywhere)
     }
 #if defined(_WIN32)
     // A path that starts with a drive letter and a backslash.
-    EXPECT_EQ((s.dir() / relIn).string().substr(1, 2), ":\\");
+    EXPECT_EQ(e2e::utf8Of(s.dir() / relIn).substr(1, 2), ":\\");
 #endif
 }
 

@@ -400,6 +400,8 @@ TEST(PreviewOption, CommandLine)
          run(defaultSource, "new.mat", "new.bmp"), 0, {"new.bmp", "new.mat"}},
         {"a later one replaces an earlier one", {"--preview", "a.bmp", "--preview=b.bmp"},
          run(defaultSource, defaultDest, "b.bmp"), 0, {"b.bmp"}},
+        {"a path outside ASCII, with blanks", {"--preview", "превью 地图 €Œ.bmp"},
+         run(defaultSource, defaultDest, "превью 地图 €Œ.bmp"), 0, {"превью 地图 €Œ.bmp"}},
         {"a third positional path is still too many", {"materialmap.raw", "o.mat", "--preview", "p.bmp", "x"},
          "What do I do with this: x ? \n", 2, {}},
         {"version", {"--preview", "p.bmp", "/V"}, version, 0, {}},
@@ -502,6 +504,10 @@ TEST(PreviewRefusal, SameFileAsTheDestinationOrTheSource)
         {"the source through ./", nullptr, {"--preview=./" + defaultSource}, asSource + "./" + defaultSource + "\n",
          2},
         {"a named source", nullptr, {"old.bmp", "--preview", "./old.bmp"}, asSource + "./old.bmp\n", 2},
+        {"a new destination named outside ASCII", nullptr,
+         {"materialmap.raw", "Œ карта.mat", "--preview", "./Œ карта.mat"}, asDest + "./Œ карта.mat\n", 2},
+        {"a source named outside ASCII", [](const Scratch &s) { s.write("地图.raw", Bytes{1, 2, 3, 4}); },
+         {"地图.raw", "--preview", "./地图.raw"}, asSource + "./地图.raw\n", 2},
     };
 #if defined(_WIN32)
     cases.push_back({"through a backslash", nullptr, {"--preview", ".\\" + defaultDest},
@@ -510,6 +516,9 @@ TEST(PreviewRefusal, SameFileAsTheDestinationOrTheSource)
                      asDest + "HEIGHTMAPPRIMARY.MAT\n", 2});
     cases.push_back({"a new destination in other letter case", nullptr,
                      {"materialmap.raw", "new.mat", "--preview", "NEW.MAT"}, asDest + "NEW.MAT\n", 2});
+    // Windows matches letter case beyond ASCII too.
+    cases.push_back({"a new destination in other letter case, Greek", nullptr,
+                     {"materialmap.raw", "ελλάδα.mat", "--preview", "ΕΛΛΆΔΑ.MAT"}, asDest + "ΕΛΛΆΔΑ.MAT\n", 2});
 #else
     const auto link = [](const std::string &target, const std::string &name) {
         return [=](const Scratch &s) { fs::create_symlink(target, s / name); };
@@ -541,7 +550,7 @@ TEST(PreviewRefusal, SameFileAsTheDestinationOrTheSource)
     Scratch s("absolute");
     s.write(defaultSource, Bytes{1, 2, 3, 4});
     s.write(defaultDest, oldDestination);
-    const std::string absolute = (s / defaultDest).string();
+    const std::string absolute = e2e::utf8Of(s / defaultDest);
     const e2e::RunResult r = s.run({"--preview", absolute});
     EXPECT_EQ(r.out, asDest + absolute + "\n");
     EXPECT_EQ(r.status, 2);

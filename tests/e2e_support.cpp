@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
+#include <cwchar>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -46,9 +47,35 @@ std::string slurp(const fs::path &p)
 
 #if defined(_WIN32)
 
+// UTF-8 as UTF-16, for the wide calls; the tests hold every string in UTF-8.
+std::wstring widen(const std::string &s)
+{
+    if (s.empty())
+        return std::wstring();
+    const int n = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()),
+                                      nullptr, 0);
+    if (n <= 0)
+        throw std::runtime_error("not UTF-8: " + s);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, s.data(), static_cast<int>(s.size()), &w[0], n);
+    return w;
+}
+
+std::string narrowUtf8(const wchar_t *w)
+{
+    const int n = WideCharToMultiByte(CP_UTF8, 0, w, -1, nullptr, 0, nullptr, nullptr);
+    if (n <= 1)
+        return std::string();
+    std::string s(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, w, -1, &s[0], n, nullptr, nullptr);
+    s.resize(static_cast<std::size_t>(n) - 1);
+    return s;
+}
+
 // One argument as the C runtime's command-line parser reads it back: quoted
 // when it holds blanks or quotes or is empty, with the backslashes before a
-// quote doubled.
+// quote doubled.  Bytes outside ASCII are copied as they are: the line is
+// widened from UTF-8 as a whole.
 std::string quoteArg(const std::string &s)
 {
     if (!s.empty() && s.find_first_of(" \t\"") == std::string::npos)
@@ -76,7 +103,7 @@ HANDLE inheritableFile(const fs::path &p, DWORD access, DWORD creation)
     HANDLE h = CreateFileW(p.wstring().c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
                            creation, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE)
-        throw std::runtime_error("cannot open " + p.string());
+        throw std::runtime_error("cannot open " + utf8Of(p));
     return h;
 }
 
@@ -91,14 +118,15 @@ std::string upperName(const std::string &entry)
 }
 
 // This process's environment with the variables of env added or replaced,
-// as the block CreateProcessA takes: "NAME=value" entries sorted by name,
-// each ended by a NUL, and one more NUL at the end.
-std::vector<char> environmentBlock(const std::vector<std::pair<std::string, std::string>> &env)
+// as the block CreateProcessW takes with CREATE_UNICODE_ENVIRONMENT:
+// "NAME=value" entries sorted by name, each ended by a NUL, and one more NUL
+// at the end.
+std::vector<wchar_t> environmentBlock(const std::vector<std::pair<std::string, std::string>> &env)
 {
     std::vector<std::string> entries;
-    char *own = GetEnvironmentStringsA();
-    for (const char *p = own; p != nullptr && *p != '\0'; p += std::strlen(p) + 1) {
-        const std::string entry = p;
+    wchar_t *own = GetEnvironmentStringsW();
+    for (const wchar_t *p = own; p != nullptr && *p != L'\0'; p += std::wcslen(p) + 1) {
+        const std::string entry = narrowUtf8(p);
         bool replaced = false;
         for (const auto &kv : env)
             replaced = replaced || upperName(entry) == upperName(kv.first + "=");
@@ -106,23 +134,27 @@ std::vector<char> environmentBlock(const std::vector<std::pair<std::string, std:
             entries.push_back(entry);
     }
     if (own != nullptr)
-        FreeEnvironmentStringsA(own);
+        FreeEnvironmentStringsW(own);
     for (const auto &kv : env)
         entries.push_back(kv.first + "=" + kv.second);
     std::stable_sort(entries.begin(), entries.end(),
                      [](const std::string &a, const std::string &b) { return upperName(a) < upperName(b); });
-    std::vector<char> block;
+    std::vector<wchar_t> block;
     for (const std::string &e : entries) {
-        block.insert(block.end(), e.begin(), e.end());
-        block.push_back('\0');
+        const std::wstring w = widen(e);
+        block.insert(block.end(), w.begin(), w.end());
+        block.push_back(L'\0');
     }
-    block.push_back('\0');
+    block.push_back(L'\0');
     return block;
 }
 
 // Starts program directly (no shell) in dir with standard output and error
-// going to files, and waits for it.  The exit code, or -1 for a process that
-// ended by an exception such as an access violation.
+// going to files, and waits for it.  The program, the arguments and the
+// folder are UTF-8; the command line goes to CreateProcessW in UTF-16, so
+// that the program's wmain receives every name whole, whatever the code
+// page.  The exit code, or -1 for a process that ended by an exception such
+// as an access violation.
 int spawn(const fs::path &dir, const std::string &program, const std::vector<std::string> &args,
           const fs::path &outFile, const fs::path &errFile, const RunOptions &options)
 {
@@ -131,7 +163,7 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
         ADD_FAILURE() << "these run options need a POSIX host; start the test with TEST_NEEDS_POSIX";
         return -1;
     }
-    std::vector<char> environment;
+    std::vector<wchar_t> environment;
     if (!options.env.empty())
         environment = environmentBlock(options.env);
     // The program path is the first word as given, so it reaches the program
@@ -145,22 +177,23 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     HANDLE in = inheritableFile("NUL", GENERIC_READ, OPEN_EXISTING);
     HANDLE out = inheritableFile(outFile, GENERIC_WRITE, CREATE_ALWAYS);
     HANDLE err = inheritableFile(errFile, GENERIC_WRITE, CREATE_ALWAYS);
-    STARTUPINFOA si{};
+    STARTUPINFOW si{};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdInput = in;
     si.hStdOutput = out;
     si.hStdError = err;
     PROCESS_INFORMATION pi{};
-    std::vector<char> line(cmdline.begin(), cmdline.end());
-    line.push_back('\0');
-    const std::string cwd = dir.string();
+    const std::wstring wideLine = widen(cmdline);
+    std::vector<wchar_t> line(wideLine.begin(), wideLine.end());
+    line.push_back(L'\0');
     // A relative program path counts from dir, as when typed in a console
     // there; the command line still carries it as given.
-    const std::string application = (dir / program).string();
-    const BOOL started = CreateProcessA(application.c_str(), line.data(), nullptr, nullptr, TRUE, 0,
-                                        environment.empty() ? nullptr : environment.data(), cwd.c_str(),
-                                        &si, &pi);
+    const fs::path application = dir / pathOf(program);
+    const BOOL started = CreateProcessW(application.wstring().c_str(), line.data(), nullptr, nullptr, TRUE,
+                                        environment.empty() ? 0 : CREATE_UNICODE_ENVIRONMENT,
+                                        environment.empty() ? nullptr : environment.data(),
+                                        dir.wstring().c_str(), &si, &pi);
     // Taken at once: the calls below may change it.
     const DWORD why = started ? 0 : GetLastError();
     CloseHandle(in);
@@ -169,9 +202,9 @@ int spawn(const fs::path &dir, const std::string &program, const std::vector<std
     if (!started) {
         // The system's reason and what was asked, so that a failed start can
         // be told apart from a fault of the program under test.
-        throw std::runtime_error("cannot start " + cmdline + " (CreateProcessA failed with error " +
-                                 std::to_string(why) + "; application " + application +
-                                 ", folder " + cwd + ")");
+        throw std::runtime_error("cannot start " + cmdline + " (CreateProcessW failed with error " +
+                                 std::to_string(why) + "; application " + utf8Of(application) +
+                                 ", folder " + utf8Of(dir) + ")");
     }
     WaitForSingleObject(pi.hProcess, INFINITE);
     DWORD code = 0;
@@ -297,9 +330,10 @@ std::string consoleText(const std::string &raw) { return raw; }
 
 #endif
 
-RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &program,
+RunResult runIn(const fs::path &scratch, const fs::path &io, const std::string &program,
                 const std::vector<std::string> &args, const RunOptions &options)
 {
+    const fs::path dir = options.folder.empty() ? scratch : scratch / pathOf(options.folder);
     const fs::path outFile = io / "stdout";
     const fs::path errFile = io / "stderr";
     // No text of an earlier run may pass for this one's.
@@ -315,21 +349,25 @@ RunResult runIn(const fs::path &dir, const fs::path &io, const std::string &prog
 
 } // namespace
 
+fs::path pathOf(const std::string &utf8) { return fs::u8path(utf8); }
+
+std::string utf8Of(const fs::path &p) { return p.u8string(); }
+
 std::string matconvPath()
 {
     const char *env = std::getenv("MATCONV_EXE");
     const std::string path = env != nullptr && env[0] != '\0' ? env : MATCONV_EXE;
     // Started the way a Windows user would name it: with backslashes.
-    return fs::path(path).make_preferred().string();
+    return utf8Of(pathOf(path).make_preferred());
 }
 
-std::string programFileName() { return fs::path(matconvPath()).filename().string(); }
+std::string programFileName() { return utf8Of(pathOf(matconvPath()).filename()); }
 
 Bytes readFile(const fs::path &p)
 {
     std::ifstream in(p, std::ios::binary);
     if (!in)
-        throw std::runtime_error("cannot read " + p.string());
+        throw std::runtime_error("cannot read " + utf8Of(p));
     // In one block where the size is known: destinations reach 64 MiB.
     in.seekg(0, std::ios::end);
     const std::streamoff size = in.tellg();
@@ -342,7 +380,7 @@ Bytes readFile(const fs::path &p)
     Bytes b(static_cast<std::size_t>(size));
     in.read(reinterpret_cast<char *>(b.data()), static_cast<std::streamsize>(b.size()));
     if (in.gcount() != static_cast<std::streamsize>(b.size()))
-        throw std::runtime_error("cannot read " + p.string() + " to its end");
+        throw std::runtime_error("cannot read " + utf8Of(p) + " to its end");
     return b;
 }
 
@@ -351,7 +389,7 @@ void writeFile(const fs::path &p, const Bytes &bytes)
     std::ofstream out(p, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     if (!out)
-        throw std::runtime_error("cannot write " + p.string());
+        throw std::runtime_error("cannot write " + utf8Of(p));
 }
 
 Scratch::Scratch(const std::string &label)
@@ -383,26 +421,28 @@ Scratch::~Scratch()
     fs::remove_all(dir_.parent_path(), ec);
 }
 
-void Scratch::write(const std::string &rel, const Bytes &bytes) const { writeFile(dir_ / rel, bytes); }
+fs::path Scratch::operator/(const std::string &rel) const { return dir_ / pathOf(rel); }
+
+void Scratch::write(const std::string &rel, const Bytes &bytes) const { writeFile(*this / rel, bytes); }
 
 void Scratch::write(const std::string &rel, const std::string &text) const
 {
-    writeFile(dir_ / rel, Bytes(text.begin(), text.end()));
+    writeFile(*this / rel, Bytes(text.begin(), text.end()));
 }
 
-Bytes Scratch::read(const std::string &rel) const { return readFile(dir_ / rel); }
+Bytes Scratch::read(const std::string &rel) const { return readFile(*this / rel); }
 
 bool Scratch::exists(const std::string &rel) const
 {
     std::error_code ec;
-    return fs::exists(fs::symlink_status(dir_ / rel, ec));
+    return fs::exists(fs::symlink_status(*this / rel, ec));
 }
 
 std::vector<std::string> Scratch::listing() const
 {
     std::vector<std::string> names;
     for (const auto &entry : fs::directory_iterator(dir_))
-        names.push_back(entry.path().filename().string());
+        names.push_back(utf8Of(entry.path().filename()));
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -433,7 +473,7 @@ void Scratch::giveToUnprivilegedUser() const
         return;
     const auto give = [](const fs::path &p) {
         if (lchown(p.c_str(), unprivilegedUid, unprivilegedGid) != 0)
-            throw std::runtime_error("cannot hand " + p.string() + " to the unprivileged user");
+            throw std::runtime_error("cannot hand " + utf8Of(p) + " to the unprivileged user");
     };
     give(dir_);
     for (const auto &entry : fs::recursive_directory_iterator(dir_))

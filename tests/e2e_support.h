@@ -31,9 +31,13 @@ inline constexpr const char *consoleNewline = "\r\n";
 inline constexpr const char *consoleNewline = "\n";
 #endif
 
-// How a run is started, beyond its arguments.  Everything but env needs a
-// POSIX host: a test that sets it starts with TEST_NEEDS_POSIX (host_only.h).
+// How a run is started, beyond its arguments.  Everything but folder and env
+// needs a POSIX host: a test that sets it starts with TEST_NEEDS_POSIX
+// (host_only.h).
 struct RunOptions {
+    // The folder the run starts in, relative to the scratch folder, in
+    // UTF-8; empty for the scratch folder itself.
+    std::string folder;
     // Variables added to (or replacing in) the environment of the run.
     std::vector<std::pair<std::string, std::string>> env;
     // The largest file the run may write, in bytes (RLIMIT_FSIZE); -1 for none.
@@ -64,17 +68,19 @@ public:
     Scratch &operator=(const Scratch &) = delete;
 
     const std::filesystem::path &dir() const { return dir_; }
-    std::filesystem::path operator/(const std::string &rel) const { return dir_ / rel; }
+    // rel is UTF-8, as every name in this class is.
+    std::filesystem::path operator/(const std::string &rel) const;
 
     void write(const std::string &rel, const Bytes &bytes) const;
     void write(const std::string &rel, const std::string &text) const;
     Bytes read(const std::string &rel) const;
     bool exists(const std::string &rel) const;
-    // The names of the entries in the folder, sorted.
+    // The names of the entries in the folder, in UTF-8, sorted.
     std::vector<std::string> listing() const;
 
-    // Runs matconv with args in this folder, standard input from the null
-    // device, and waits for it.
+    // Runs matconv with args (UTF-8 strings, which the program receives as
+    // they are on POSIX hosts and as UTF-16 on Windows) in this folder,
+    // standard input from the null device, and waits for it.
     RunResult run(const std::vector<std::string> &args, const RunOptions &options = {}) const;
     // Like run, with program started as given (its path becomes argv[0]).
     RunResult runProgram(const std::string &program, const std::vector<std::string> &args) const;
@@ -103,7 +109,14 @@ private:
     std::filesystem::path io_;  // beside dir_, holds the captured output
 };
 
-// The path of the matconv under test.
+// Paths and the UTF-8 strings the tests keep them in, on every host.  On
+// Windows a std::filesystem::path made from a narrow string, and its
+// string(), go through the ANSI code page, which cannot hold most names;
+// these convert as UTF-8.  On POSIX hosts they keep the bytes as they are.
+std::filesystem::path pathOf(const std::string &utf8);
+std::string utf8Of(const std::filesystem::path &p);
+
+// The path of the matconv under test, in UTF-8.
 std::string matconvPath();
 // The name the program under test gives itself in its usage and version
 // texts: its file name, "matconv" or on Windows "matconv.exe".

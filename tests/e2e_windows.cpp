@@ -1,11 +1,14 @@
 // End-to-end checks of what only the Windows build has: the version
 // information and the manifest inside matconv.exe, the console window that
 // stays open only for a run started in a window of its own, and
-// convert-here.bat, the batch file a map is dropped on.
+// convert-here.bat, the batch file a map is dropped on.  The tests exist on
+// every host and are skipped, with their reason, where Windows is not.
 #include "e2e_support.h"
+#include "host_only.h"
 
 #include <gtest/gtest.h>
 
+#if defined(_WIN32)
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -23,8 +26,11 @@
 namespace fs = std::filesystem;
 using e2e::Bytes;
 using e2e::Scratch;
+#endif
 
 namespace {
+
+#if defined(_WIN32)
 
 // Longer than any run of the program takes even on a loaded machine under
 // wine: a run still going by then is waiting for input it will never get.
@@ -33,8 +39,9 @@ constexpr DWORD hangMilliseconds = 120000;
 const std::string projectVersion = MATCONV_PROJECT_VERSION;
 const std::string versionText = projectVersion + "-" MATCONV_VERSION_SUFFIX;
 
-std::wstring wide(const std::string &s) { return fs::path(s).wstring(); }
+std::wstring wide(const std::string &s) { return e2e::pathOf(s).wstring(); }
 
+// For the version strings, which are ASCII: anything else shows as "?".
 std::string narrow(const std::wstring &s)
 {
     std::string out;
@@ -69,7 +76,7 @@ Outcome runWith(const std::wstring &application, const std::wstring &commandLine
     Outcome o;
     HANDLE out = inheritable(outFile, GENERIC_WRITE, CREATE_ALWAYS);
     if (out == INVALID_HANDLE_VALUE) {
-        ADD_FAILURE() << "cannot create " << outFile.string();
+        ADD_FAILURE() << "cannot create " << e2e::utf8Of(outFile);
         return o;
     }
     STARTUPINFOW si{};
@@ -86,7 +93,7 @@ Outcome runWith(const std::wstring &application, const std::wstring &commandLine
     const DWORD why = GetLastError();
     CloseHandle(out);
     if (!started) {
-        ADD_FAILURE() << "cannot start " << narrow(commandLine) << " (error " << why << ")";
+        ADD_FAILURE() << "cannot start " << e2e::utf8Of(commandLine) << " (error " << why << ")";
         return o;
     }
     o.started = true;
@@ -138,10 +145,14 @@ std::vector<unsigned> versionNumbers(const std::string &dotted)
     return n;
 }
 
+#endif
+
 // The version information carries the version the program itself prints
 // for "/V", and the project's name, in the strings and in the numbers.
 TEST(Resources, VersionInformationIsTheProgramsVersion)
 {
+    TEST_NEEDS_WINDOWS("the version resource of matconv.exe");
+#if defined(_WIN32)
     const std::wstring exe = wide(e2e::matconvPath());
     DWORD ignored = 0;
     const DWORD size = GetFileVersionInfoSizeW(exe.c_str(), &ignored);
@@ -179,8 +190,10 @@ TEST(Resources, VersionInformationIsTheProgramsVersion)
     EXPECT_EQ(file, want);
     EXPECT_EQ(product, want);
     EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+#endif
 }
 
+#if defined(_WIN32)
 std::string manifestOf(const std::wstring &exe)
 {
     HMODULE m = LoadLibraryExW(exe.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE);
@@ -197,11 +210,14 @@ std::string manifestOf(const std::wstring &exe)
     FreeLibrary(m);
     return text;
 }
+#endif
 
 // The manifest is the process's own (resource 1), Windows accepts it, and
 // it declares what the program relies on.
 TEST(Resources, ManifestDeclaresWindowsVersionsAndLongPaths)
 {
+    TEST_NEEDS_WINDOWS("the application manifest of matconv.exe");
+#if defined(_WIN32)
     const std::wstring exe = wide(e2e::matconvPath());
     const std::string manifest = manifestOf(exe);
     ASSERT_NE(manifest, "") << "no manifest resource 1 in " << e2e::matconvPath();
@@ -234,18 +250,23 @@ TEST(Resources, ManifestDeclaresWindowsVersionsAndLongPaths)
     EXPECT_NE(h, INVALID_HANDLE_VALUE) << "the manifest is refused, error " << GetLastError();
     if (h != INVALID_HANDLE_VALUE)
         ReleaseActCtx(h);
+#endif
 }
 
 // ---------------------------------------------------------------------------
 // The console window is held open only for a run in a console of its own.
 
+#if defined(_WIN32)
 std::wstring inQuotes(const fs::path &p) { return L"\"" + p.wstring() + L"\""; }
+#endif
 
 // A run whose input or output is not a console never waits, even when its
 // input stays open and would block a read for ever: it prints only its
 // trace and ends.
 TEST(ConsoleHold, RedirectedRunNeverWaits)
 {
+    TEST_NEEDS_WINDOWS("the console of a Windows process");
+#if defined(_WIN32)
     Scratch s("hold");
     Scratch io("hold-io");
     s.write("materialmap.raw", Bytes{0, 1, 2, 3});
@@ -287,11 +308,13 @@ TEST(ConsoleHold, RedirectedRunNeverWaits)
     CloseHandle(nul);
     CloseHandle(readEnd);
     CloseHandle(writeEnd);
+#endif
 }
 
 // ---------------------------------------------------------------------------
 // convert-here.bat: a map dropped on it is converted in the map's own folder.
 
+#if defined(_WIN32)
 Bytes codes(std::initializer_list<int> values)
 {
     Bytes b;
@@ -307,15 +330,32 @@ std::wstring systemCmd()
     return std::wstring(folder, n) + L"\\cmd.exe";
 }
 
-// The release's layout in a folder "matconv 0.1" (the batch file beside
-// matconv.exe, with the shipped table), the map in "BF1942 maps\level one"
-// with a table of its own, and cmd started as Explorer starts it for a drop,
-// from yet another folder.  The destination lands beside the map, made with
-// that folder's table, and the batch file ends with matconv's status.
+bool isAscii(const std::string &s)
+{
+    for (char c : s) {
+        if (static_cast<unsigned char>(c) >= 0x80)
+            return false;
+    }
+    return true;
+}
+#endif
+
+// The release's layout (the batch file beside matconv.exe, with the shipped
+// table) in one folder, the map in another with or without a table of its
+// own, and cmd started as Explorer starts it for a drop, from yet another
+// folder.  The destination lands beside the map, made with that folder's
+// table, and the batch file ends with matconv's status.  Folder and map
+// names hold blanks, and in one case Cyrillic letters as in a user folder
+// such as "C:\Users\Дмитрий": cmd hands the dropped path on in UTF-16, so
+// the batch file needs no code page of its own.
 TEST(ConvertHere, ConvertsTheDroppedMapInItsOwnFolder)
 {
+    TEST_NEEDS_WINDOWS("cmd.exe and a batch file");
+#if defined(_WIN32)
     struct Case {
         const char *what;
+        std::string release;  // the release's folder, in the scratch folder
+        std::string folder;   // the map's folder, in the scratch folder
         std::string map;
         Bytes source;
         bool withTable;  // a conversiontable.hex in the map's folder
@@ -325,37 +365,47 @@ TEST(ConvertHere, ConvertsTheDroppedMapInItsOwnFolder)
         std::string line;   // a line the batch file shows
     };
     const Bytes raw = codes({0, 1, 2, 3, 15});
+    const std::string release = "matconv 0.1";
+    const std::string maps = "BF1942 maps/level one";
     const Case cases[] = {
-        {"raw map, the folder's own table", "level one.raw", raw, true, codes({9, 8, 7, 6}), 0,
+        {"raw map, the folder's own table", release, maps, "level one.raw", raw, true, codes({9, 8, 7, 6}), 0,
          codes({9, 8, 7, 6, 4}), "Done: HeightmapPrimary.mat was written in \""},
-        {"raw map, no table there: the built-in one", "level one.raw", raw, false, {}, 0, codes({0, 1, 6, 5, 4}),
-         "Done: HeightmapPrimary.mat was written in \""},
-        {"a map the program refuses: its status", "not a bitmap.bmp",
+        {"raw map, no table there: the built-in one", release, maps, "level one.raw", raw, false, {}, 0,
+         codes({0, 1, 6, 5, 4}), "Done: HeightmapPrimary.mat was written in \""},
+        {"a map the program refuses: its status", release, maps, "not a bitmap.bmp",
          codes({'X', 'Y', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}), false, {}, 16, {},
          "matconv stopped with status 16: no new HeightmapPrimary.mat was written."},
-        {"an empty table there: its status", "level one.raw", raw, true, codes({}), 7, {},
+        {"an empty table there: its status", release, maps, "level one.raw", raw, true, codes({}), 7, {},
          "matconv stopped with status 7: no new HeightmapPrimary.mat was written."},
+        {"Cyrillic and blanks in every folder and in the map's name", "Users/Дмитрий/Загрузки/matconv 0.1",
+         "Users/Дмитрий/карты мод", "Сталинград 1942.raw", raw, true, codes({9, 8, 7, 6}), 0,
+         codes({9, 8, 7, 6, 4}), "Done: HeightmapPrimary.mat was written in \""},
+        {"Cyrillic names, a refused map: its status", "Users/Дмитрий/Загрузки/matconv 0.1",
+         "Users/Дмитрий/карты мод", "Сталинград.bmp", codes({'X', 'Y', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
+         false, {}, 16, {}, "matconv stopped with status 16: no new HeightmapPrimary.mat was written."},
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         Scratch s("drop");
         Scratch io("drop-io");
-        const fs::path release = s / "matconv 0.1";
-        const fs::path maps = s / "BF1942 maps" / "level one";
+        // With backslashes, as Explorer names them.
+        const fs::path rel = (s / c.release).make_preferred();
+        const fs::path mapDir = (s / c.folder).make_preferred();
+        const fs::path map = mapDir / e2e::pathOf(c.map);
         const fs::path elsewhere = s / "started here";
-        fs::create_directories(release);
-        fs::create_directories(maps);
+        fs::create_directories(rel);
+        fs::create_directories(mapDir);
         fs::create_directories(elsewhere);
-        fs::copy_file(e2e::matconvPath(), release / "matconv.exe");
-        fs::copy_file(MATCONV_CONVERT_HERE, release / "convert-here.bat");
-        e2e::writeFile(release / "conversiontable.hex", codes({0, 1, 6, 5, 8, 8, 9, 7, 3, 3, 2, 2, 12, 2, 8, 4}));
-        e2e::writeFile(maps / c.map, c.source);
+        fs::copy_file(e2e::pathOf(e2e::matconvPath()), rel / "matconv.exe");
+        fs::copy_file(e2e::pathOf(MATCONV_CONVERT_HERE), rel / "convert-here.bat");
+        e2e::writeFile(rel / "conversiontable.hex", codes({0, 1, 6, 5, 8, 8, 9, 7, 3, 3, 2, 2, 12, 2, 8, 4}));
+        e2e::writeFile(map, c.source);
         if (c.withTable)
-            e2e::writeFile(maps / "conversiontable.hex", c.table);
+            e2e::writeFile(mapDir / "conversiontable.hex", c.table);
 
         // As Explorer does for a drop: cmd /c ""batch" "map"".
         const std::wstring line =
-            L"cmd.exe /c \"" + inQuotes(release / "convert-here.bat") + L" " + inQuotes(maps / c.map) + L"\"";
+            L"cmd.exe /c \"" + inQuotes(rel / "convert-here.bat") + L" " + inQuotes(map) + L"\"";
         HANDLE nul = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
         ASSERT_NE(nul, INVALID_HANDLE_VALUE);
         const Outcome o = runWith(systemCmd(), line, elsewhere, nul, io / "batch");
@@ -364,30 +414,40 @@ TEST(ConvertHere, ConvertsTheDroppedMapInItsOwnFolder)
         ASSERT_TRUE(o.finished) << "the batch file did not end: its pause waits despite input from NUL";
         const std::string text = withoutCR(o.out);
         EXPECT_EQ(o.status, c.status) << text;
+        // matconv's own lines are UTF-8 in a redirect, whatever the name.
         EXPECT_NE(text.find(c.map + " is the inpath\nHeightmapPrimary.mat is the outpath\n"), std::string::npos)
             << text;
         EXPECT_NE(text.find(c.line), std::string::npos) << text;
         if (c.destination.empty()) {
-            EXPECT_FALSE(fs::exists(maps / "HeightmapPrimary.mat"));
+            EXPECT_FALSE(fs::exists(mapDir / "HeightmapPrimary.mat"));
         } else {
-            EXPECT_EQ(e2e::readFile(maps / "HeightmapPrimary.mat"), c.destination);
-            EXPECT_NE(text.find("\"" + maps.string() + "\"."), std::string::npos)
-                << "the batch file names the folder the map went to\n"
-                << text;
+            EXPECT_EQ(e2e::readFile(mapDir / "HeightmapPrimary.mat"), c.destination);
+            // cmd's own echo goes to a redirect in a code page of cmd's
+            // choosing (on a console it shows every name as it is), so the
+            // folder is looked for only where its name is ASCII.
+            const std::string folder = e2e::utf8Of(mapDir);
+            if (isAscii(folder)) {
+                EXPECT_NE(text.find("\"" + folder + "\"."), std::string::npos)
+                    << "the batch file names the folder the map went to\n"
+                    << text;
+            }
         }
         EXPECT_FALSE(fs::exists(elsewhere / "HeightmapPrimary.mat"));
-        EXPECT_FALSE(fs::exists(release / "HeightmapPrimary.mat"));
+        EXPECT_FALSE(fs::exists(rel / "HeightmapPrimary.mat"));
     }
+#endif
 }
 
 // Started without a map (a double-click on the batch file itself), it says
 // how it is used and ends with the usage status, converting nothing.
 TEST(ConvertHere, WithoutAMapSaysHowToUseIt)
 {
+    TEST_NEEDS_WINDOWS("cmd.exe and a batch file");
+#if defined(_WIN32)
     Scratch s("nodrop");
     Scratch io("nodrop-io");
-    fs::copy_file(e2e::matconvPath(), s / "matconv.exe");
-    fs::copy_file(MATCONV_CONVERT_HERE, s / "convert-here.bat");
+    fs::copy_file(e2e::pathOf(e2e::matconvPath()), s / "matconv.exe");
+    fs::copy_file(e2e::pathOf(MATCONV_CONVERT_HERE), s / "convert-here.bat");
     s.write("materialmap.raw", codes({0, 1, 2}));
     HANDLE nul = inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
     ASSERT_NE(nul, INVALID_HANDLE_VALUE);
@@ -398,6 +458,7 @@ TEST(ConvertHere, WithoutAMapSaysHowToUseIt)
     EXPECT_EQ(o.status, 2u);
     EXPECT_NE(withoutCR(o.out).find("Drop a material map onto convert-here.bat"), std::string::npos) << o.out;
     EXPECT_FALSE(s.exists("HeightmapPrimary.mat"));
+#endif
 }
 
 } // namespace

@@ -48,7 +48,7 @@ std::vector<std::string> names(const fs::path &dir)
 {
     std::vector<std::string> n;
     for (const auto &e : fs::directory_iterator(dir))
-        n.push_back(e.path().filename().string());
+        n.push_back(e.path().filename().u8string());
     std::sort(n.begin(), n.end());
     return n;
 }
@@ -77,7 +77,9 @@ protected:
         std::error_code ec;
         fs::remove_all(dir_, ec);
     }
-    std::string path(const std::string &rel) const { return (dir_ / rel).string(); }
+    // In UTF-8, as the program keeps its paths (on Windows too, where
+    // string() would give the ANSI code page's bytes).
+    std::string path(const std::string &rel) const { return (dir_ / fs::u8path(rel)).u8string(); }
 
     fs::path dir_;
 };
