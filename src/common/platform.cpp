@@ -5,8 +5,6 @@
 
 #include "common/platform.h"
 
-#include "common/shutdown.h"
-
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -172,12 +170,12 @@ char **utf8Arguments(int argc, wchar_t **argv)
 {
     char **out = static_cast<char **>(std::calloc(static_cast<std::size_t>(argc) + 1, sizeof(char *)));
     if (out == nullptr)
-        myshutdown(exitOutOfMemory, "Error duplicating string.\n");
+        return nullptr;
     for (int i = 0; i < argc; ++i) {
         const int bytes = WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, nullptr, 0, nullptr, nullptr);
         out[i] = static_cast<char *>(std::calloc(bytes > 0 ? static_cast<std::size_t>(bytes) : 1, 1));
         if (out[i] == nullptr)
-            myshutdown(exitOutOfMemory, "Error duplicating string.\n");
+            return nullptr;
         if (bytes > 0)
             WideCharToMultiByte(CP_UTF8, 0, argv[i], -1, out[i], bytes, nullptr, nullptr);
     }

@@ -30,7 +30,7 @@ void printWithName(const char *fmt, const char *name);
 #if defined(_WIN32)
 // The command line as UTF-8 strings, which is how the run state keeps
 // paths; every file call widens them back.  The copies live until the
-// process ends.
+// process ends; nullptr when they cannot be allocated.
 char **utf8Arguments(int argc, wchar_t **argv);
 #endif
 

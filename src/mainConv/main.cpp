@@ -1,5 +1,6 @@
 #include "common/console.h"
 #include "common/platform.h"
+#include "common/shutdown.h"
 #include "mainConv/rundriver.h"
 
 #if defined(_WIN32)
@@ -8,7 +9,10 @@
 int wmain(int argc, wchar_t **argv)
 {
     holdConsoleAtExit();
-    return runConversion(argc, utf8Arguments(argc, argv));
+    char **args = utf8Arguments(argc, argv);
+    if (args == nullptr)
+        myshutdown(exitOutOfMemory, "Error duplicating string.\n");
+    return runConversion(argc, args);
 }
 #else
 int main(int argc, char **argv)
